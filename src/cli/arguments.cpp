@@ -1,0 +1,120 @@
+#include "cli/arguments.h"
+
+#include <cctype>
+#include <cstring>
+#include <sstream>
+
+#include "report/console.h"
+
+namespace {
+
+const int kVersion[] = {1, 0, 0};
+
+const char* const kHelpSwitches[] = {"?", "-?",   "h",    "-h",    "-H",
+                                     "H", "help", "Help", "-help", "-Help"};
+const char* const kVersionSwitches[] = {"v",       "V",       "-v",       "-V",
+                                        "version", "Version", "-version", "-Version"};
+
+// Vision library releases and the platform releases that carry them.
+const char* const kLibraryVersions[] = {"4.5.5   Lumetra 3.0.0", "4.7.0   Lumetra 3.1.0"};
+
+bool isOneOf(const char* argument, const char* const* switches, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (std::strcmp(argument, switches[i]) == 0) return true;
+  }
+  return false;
+}
+
+template <size_t N>
+bool isOneOf(const char* argument, const char* const (&switches)[N]) {
+  return isOneOf(argument, switches, N);
+}
+
+void printRejection(const std::string& message) {
+  setConsoleColor(Red);
+  std::cout << message << std::endl;
+  setConsoleColor(Default);
+}
+
+}  // namespace
+
+void printVersion() {
+  std::cout << "Verasko version " << kVersion[0] << "." << kVersion[1] << "." << kVersion[2]
+            << std::endl;
+  std::cout << "Lumetra 3 Vision library versions:" << std::endl;
+  for (const char* row : kLibraryVersions) std::cout << "\t" << row << std::endl;
+}
+
+void printUsage() {
+  printVersion();
+  std::cout << std::endl;
+  std::cout << "Usage Information:" << std::endl;
+  std::cout << "\t-v, -version\tshow version information" << std::endl;
+  std::cout << "\t-?, -h, -help\tshow help and usage information" << std::endl;
+  std::cout << std::endl;
+  std::cout << "Usage:\tVerasko.exe <model.onnx> [ModelInputshape]" << std::endl;
+  std::cout << std::endl;
+  std::cout << "Arguments:" << std::endl;
+  std::cout << "\t<model.onnx> Path to the ONNX model file." << std::endl;
+  std::cout << "\t[ModelInputshape] (Optional) Input shape of the model, provide each dimension "
+               "separately."
+            << std::endl;
+  std::cout << "\t\tFor example use the following command to test a model with input data in NCHW "
+               "layout:"
+            << std::endl;
+  std::cout << "\t\tVerasko.exe model.onnx 1 3 224 224" << std::endl;
+  std::cout << "\t\tLeave empty to get the input shape from the provided ONNX model file."
+            << std::endl;
+}
+
+bool hasOnnxExtension(const char* path) {
+  const char* dot = std::strrchr(path, '.');
+  if (dot == nullptr) return false;
+  const size_t length = std::strlen(dot + 1);
+  if (length == 0 || length > 4) return false;
+  char extension[5] = {};
+  for (size_t i = 0; i < length; ++i) {
+    extension[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(dot[1 + i])));
+  }
+  return std::strcmp(extension, "ONNX") == 0;
+}
+
+std::string fileNameOf(const char* path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+bool checkArguments(int argc, char** argv) {
+  if (argc < 2 || isOneOf(argv[1], kHelpSwitches)) {
+    printUsage();
+    return false;
+  }
+  if (isOneOf(argv[1], kVersionSwitches)) {
+    printVersion();
+    return false;
+  }
+  const char* path = argv[1];
+  if (!std::filesystem::exists(std::filesystem::path(path))) {
+    printRejection(std::string("The file '") + path + "' does not exist. ");
+    return false;
+  }
+  if (!hasOnnxExtension(path)) {
+    printRejection("Unsupported format '" + fileNameOf(path) + "': (not an onnx file)");
+    return false;
+  }
+  return true;
+}
+
+MatShape parseUserShape(int argc, char** argv) {
+  MatShape shape;
+  for (int i = 2; i < argc; ++i) {
+    std::istringstream argument(argv[i]);
+    int dimension = 0;
+    if (argument >> dimension) shape.push_back(dimension);
+  }
+  return shape;
+}
+
+void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error) {
+  printRejection(std::string("The file '") + path +
+                 "' cannot be checked: " + error.code().message());
+}

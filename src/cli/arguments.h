@@ -1,0 +1,32 @@
+// The command line: help and version switches, model path validation, and the input-shape
+// arguments that follow the path.
+#pragma once
+
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "report/shape_text.h"
+
+// Answers a switch or rejects a missing or non-ONNX model path, and then answers false: the run
+// ends with status 0. Answers true when argv[1] names an existing ONNX file. Throws
+// std::filesystem::filesystem_error when the path's existence cannot be determined.
+bool checkArguments(int argc, char** argv);
+
+void printVersion();
+
+// The version text, an empty line and the usage text.
+void printUsage();
+
+// True when the text after the last "." is "onnx" in any letter case.
+bool hasOnnxExtension(const char* path);
+
+// The last element of the path as typed: "net.onnx" for "models/net.onnx".
+std::string fileNameOf(const char* path);
+
+// One dimension per argument after the model path, read as a leading integer; an argument
+// without one contributes nothing.
+MatShape parseUserShape(int argc, char** argv);
+
+// The red report of a path whose existence could not be determined.
+void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error);
