@@ -1,0 +1,5 @@
+#include "app/run.h"
+
+int main(int argc, char** argv) {
+  return runVerasko(argc, argv);
+}

@@ -1,0 +1,52 @@
+#include "check/inspection.h"
+
+#include <iostream>
+
+#include "report/console.h"
+
+const char kShapeMismatchWarning[] =
+    "Warning: the user input shape does not match the model input shape.";
+
+std::optional<int> reportInputs(const std::vector<MatShape>& modelInputShapes,
+                                const MatShape& userShape, const std::string& modelFileName) {
+  if (modelInputShapes.size() > 1) {
+    std::cout << "Model inputs: " << modelInputShapes.size() << std::endl;
+    for (const MatShape& shape : modelInputShapes) {
+      std::cout << " ";
+      printShape(shape);
+      std::cout << std::endl;
+    }
+    setConsoleColor(Red);
+    std::cout << "Not supported: Only models with a single input can be executed." << std::endl;
+    setConsoleColor(Default);
+    return -1;
+  }
+
+  std::cout << "Model input shape: ";
+  if (modelInputShapes.empty()) {
+    std::cout << "dynamic" << std::endl;
+    if (userShape.empty()) {
+      std::cout << "To test the execution, please provide the optional [ModelInputshape] (e.g. "
+                   "Verasko.exe "
+                << modelFileName << " 1 3 224 224)." << std::endl;
+      return 0;
+    }
+  } else {
+    printShape(modelInputShapes[0]);
+    printLayoutTag(modelInputShapes[0]);
+    std::cout << std::endl;
+  }
+
+  if (!userShape.empty()) {
+    std::cout << "User input shape:  ";
+    printShape(userShape);
+    printLayoutTag(userShape);
+    std::cout << std::endl;
+  }
+  return std::nullopt;
+}
+
+bool warnsShapeMismatch(const MatShape& userShape, const MatShape& modelInputShape,
+                        bool inputShapeDynamic) {
+  return !userShape.empty() && userShape != modelInputShape && !inputShapeDynamic;
+}
