@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Writes the models and other files that the tests check into the folder given as argument.
+
+Real ONNX models built with the onnx package: some that load and run, some that the library
+rejects, a graph without nodes, and files that only look like models by their names."""
+
+import os
+import shutil
+import sys
+
+import numpy as np
+import onnx
+from onnx import TensorProto, helper, numpy_helper
+
+rng = np.random.default_rng(7)
+
+
+def weights(name, *shape):
+    return numpy_helper.from_array((rng.standard_normal(shape) * 0.1).astype(np.float32), name)
+
+
+def tensor(name, shape):
+    return helper.make_tensor_value_info(name, TensorProto.FLOAT, shape)
+
+
+def save(folder, file_name, nodes, inputs, outputs, initializers=(), check=True):
+    graph = helper.make_graph(nodes, file_name.split(".")[0], inputs, outputs, list(initializers))
+    model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 13)],
+                              producer_name="verasko-tests")
+    model.ir_version = 7
+    if check:
+        onnx.checker.check_model(model)
+    onnx.save(model, os.path.join(folder, file_name))
+
+
+def conv(name, x, w, y, pads=1, kernel=3):
+    return helper.make_node("Conv", [x, w], [y], name=name, kernel_shape=[kernel, kernel],
+                            pads=[pads] * 4)
+
+
+def example(folder):
+    """A small image classifier: a stem, an inception-style block, a classifier head."""
+    nodes = [
+        conv("stem_conv", "image", "stem_w", "stem"),
+        helper.make_node("Relu", ["stem"], ["stem_relu"], name="stem_relu"),
+        helper.make_node("MaxPool", ["stem_relu"], ["pooled"], name="stem_pool",
+                         kernel_shape=[2, 2], strides=[2, 2]),
+        conv("branch_1x1", "pooled", "b1_w", "b1", pads=0, kernel=1),
+        conv("branch_3x3", "pooled", "b3_w", "b3"),
+        helper.make_node("Concat", ["b1", "b3"], ["mixed"], name="mixed", axis=1),
+        helper.make_node("Relu", ["mixed"], ["mixed_relu"]),
+        helper.make_node("GlobalAveragePool", ["mixed_relu"], ["gap"], name="gap"),
+        helper.make_node("Flatten", ["gap"], ["features"], name="flatten", axis=1),
+        helper.make_node("Gemm", ["features", "fc_w", "fc_b"], ["logits"], name="classifier",
+                         transB=1),
+        helper.make_node("Softmax", ["logits"], ["prob"], name="prob", axis=1),
+    ]
+    save(folder, "example.onnx", nodes, [tensor("image", [1, 3, 224, 224])],
+         [tensor("prob", [1, 10])],
+         [weights("stem_w", 8, 3, 3, 3), weights("b1_w", 8, 8, 1, 1), weights("b3_w", 8, 8, 3, 3),
+          weights("fc_w", 10, 16), weights("fc_b", 10)])
+
+
+def loadable(folder):
+    save(folder, "conv.onnx",
+         [conv("conv1", "input", "w", "pre"), helper.make_node("Relu", ["pre"], ["features"])],
+         [tensor("input", [1, 3, 32, 32])], [tensor("features", [1, 4, 32, 32])],
+         [weights("w", 4, 3, 3, 3)])
+    save(folder, "nhwc.onnx",
+         [helper.make_node("Transpose", ["input"], ["nchw"], name="to_nchw", perm=[0, 3, 1, 2]),
+          conv("conv1", "nchw", "w", "features")],
+         [tensor("input", [1, 32, 32, 3])], [tensor("features", [1, 4, 32, 32])],
+         [weights("w", 4, 3, 3, 3)])
+    save(folder, "sequence.onnx", [helper.make_node("Sigmoid", ["tokens"], ["gates"])],
+         [tensor("tokens", [3, 16, 16])], [tensor("gates", [3, 16, 16])])
+    save(folder, "dense.onnx",
+         [helper.make_node("Gemm", ["x", "w", "b"], ["y"], name="dense", transB=1)],
+         [tensor("x", [1, 16])], [tensor("y", [1, 4])], [weights("w", 4, 16), weights("b", 4)])
+    save(folder, "two_outputs.onnx",
+         [conv("conv1", "input", "w", "pre"),
+          helper.make_node("Relu", ["pre"], ["features"], name="features"),
+          helper.make_node("GlobalAveragePool", ["features"], ["gap"]),
+          helper.make_node("Flatten", ["gap"], ["flat"], axis=1),
+          helper.make_node("Gemm", ["flat", "fc_w", "fc_b"], ["scores"], name="scores",
+                           transB=1)],
+         [tensor("input", [1, 3, 32, 32])],
+         [tensor("features", [1, 4, 32, 32]), tensor("scores", [1, 5])],
+         [weights("w", 4, 3, 3, 3), weights("fc_w", 5, 4), weights("fc_b", 5)])
+    # Runs with 1 3 8 8 only: the reshape before the dense layer is fixed.
+    save(folder, "fixed_reshape.onnx",
+         [helper.make_node("Reshape", ["input", "flat_shape"], ["flat"], name="flatten"),
+          helper.make_node("Gemm", ["flat", "w", "b"], ["logits"], name="dense", transB=1)],
+         [tensor("input", [1, 3, 8, 8])], [tensor("logits", [1, 10])],
+         [numpy_helper.from_array(np.array([1, 192], np.int64), "flat_shape"),
+          weights("w", 10, 192), weights("b", 10)])
+    save(folder, "two_inputs.onnx", [helper.make_node("Add", ["left", "right"], ["sum"])],
+         [tensor("left", [1, 8]), tensor("right", [1, 8])], [tensor("sum", [1, 8])])
+
+
+def rejected(folder):
+    save(folder, "unknown_op.onnx",
+         [helper.make_node("Relu", ["x"], ["y"], name="prepare"),
+          helper.make_node("FooBar", ["y"], ["z"], name="foo_7")],
+         [tensor("x", [1, 3])], [tensor("z", [1, 3])], check=False)
+    save(folder, "unknown_op_unnamed.onnx",
+         [helper.make_node("Relu", ["x"], ["y"]), helper.make_node("FooBar", ["y"], ["z"])],
+         [tensor("x", [1, 3])], [tensor("z", [1, 3])], check=False)
+    save(folder, "empty_graph.onnx", [], [], [])
+
+
+def not_models(folder):
+    def write(name, data=b""):
+        path = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    write("not_a_model.onnx", b"This is a text file, not a model.\n")
+    write("zero_bytes.onnx")
+    write("notes.txt", b"notes\n")
+    for name in ["net.onnx.bak", "model.", "model", "models.old/net", "net.onnx5", "net.onn",
+                 "conv.\u00f6nx"]:
+        write(name, b"not checked beyond its name\n")
+    os.makedirs(os.path.join(folder, "x.onnx"), exist_ok=True)
+    conv_model = os.path.join(folder, "conv.onnx")
+    for copy in ["NET.ONNX", "net.oNnX", "dotonly/.onnx", "nested/deeper/conv.onnx"]:
+        os.makedirs(os.path.dirname(os.path.join(folder, copy)), exist_ok=True)
+        shutil.copyfile(conv_model, os.path.join(folder, copy))
+
+
+def main():
+    folder = sys.argv[1]
+    os.makedirs(folder, exist_ok=True)
+    example(folder)
+    loadable(folder)
+    rejected(folder)
+    not_models(folder)
+
+
+if __name__ == "__main__":
+    main()
