@@ -23,11 +23,11 @@ def tensor(name, shape):
     return helper.make_tensor_value_info(name, TensorProto.FLOAT, shape)
 
 
-def save(folder, file_name, nodes, inputs, outputs, initializers=(), check=True):
+def save(folder, file_name, nodes, inputs, outputs, initializers=(), check=True, opset=13):
     graph = helper.make_graph(nodes, file_name.split(".")[0], inputs, outputs, list(initializers))
-    model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", 13)],
+    model = helper.make_model(graph, opset_imports=[helper.make_opsetid("", opset)],
                               producer_name="verasko-tests")
-    model.ir_version = 7
+    model.ir_version = 8 if opset >= 15 else 7
     if check:
         onnx.checker.check_model(model)
     onnx.save(model, os.path.join(folder, file_name))
@@ -108,6 +108,20 @@ def rejected(folder):
     save(folder, "empty_graph.onnx", [], [], [])
 
 
+def crashing(folder):
+    """Models on which the library itself crashes; the checker must still give its verdict."""
+    # CELU written out in plain operators: the importer dies reading it.
+    nodes = [
+        helper.make_node("Constant", [], ["alpha"], value_float=2.0),
+        helper.make_node("CastLike", ["alpha", "x"], ["alpha_cast"]),
+        helper.make_node("Div", ["x", "alpha_cast"], ["scaled"]),
+        helper.make_node("Elu", ["scaled"], ["elu"], alpha=1.0),
+        helper.make_node("Mul", ["alpha_cast", "elu"], ["y"]),
+    ]
+    save(folder, "celu_by_hand.onnx", nodes, [tensor("x", [3, 3, 3, 1])],
+         [tensor("y", [3, 3, 3, 1])], opset=15)
+
+
 def not_models(folder):
     def write(name, data=b""):
         path = os.path.join(folder, name)
@@ -134,6 +148,7 @@ def main():
     example(folder)
     loadable(folder)
     rejected(folder)
+    crashing(folder)
     not_models(folder)
 
 
