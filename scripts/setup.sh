@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs with apt whatever this Debian machine lacks to build and test Verasko; does nothing
-# when all is there. With --ci it also installs the 32-bit Windows cross compiler.
+# when all is there. With --ci it also installs the 32-bit Windows cross compiler and the tools
+# that build the Debian package.
 set -euo pipefail
 
 packages=(cmake g++ make libopencv-dev libgtest-dev python3-onnx)
 if [ "${1:-}" = "--ci" ]; then
-  packages+=(g++-mingw-w64-i686-posix)
+  packages+=(g++-mingw-w64-i686-posix dpkg-dev file)
 fi
 
 missing=()
