@@ -29,6 +29,8 @@ int runVerasko(int argc, char** argv) {
   std::stringstream errCapture;
   const std::string modelFileName = fileNameOf(argv[1]);
 
+  // Whatever ends the check early is a failed load. Each handler first puts the console streams
+  // back, as the capture window may still be open.
   std::string reason;
   try {
     return checkModel(argv[1], modelFileName, userShape, outCapture, errCapture, savedOut,

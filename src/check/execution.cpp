@@ -3,7 +3,7 @@
 #include <iostream>
 #include <limits>
 
-#include "check/inspection.h"
+#include "check/input_report.h"
 #include "report/console.h"
 
 bool fitsAddressSpace(const MatShape& shape, size_t elementSize) {

@@ -6,7 +6,7 @@
 
 #include "check/capture.h"
 #include "check/execution.h"
-#include "check/inspection.h"
+#include "check/input_report.h"
 #include "report/console.h"
 
 namespace {

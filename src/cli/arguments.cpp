@@ -18,16 +18,12 @@ const char* const kVersionSwitches[] = {"v",       "V",       "-v",       "-V",
 // Vision library releases and the platform releases that carry them.
 const char* const kLibraryVersions[] = {"4.5.5   Lumetra 3.0.0", "4.7.0   Lumetra 3.1.0"};
 
-bool isOneOf(const char* argument, const char* const* switches, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    if (std::strcmp(argument, switches[i]) == 0) return true;
-  }
-  return false;
-}
-
 template <size_t N>
 bool isOneOf(const char* argument, const char* const (&switches)[N]) {
-  return isOneOf(argument, switches, N);
+  for (const char* candidate : switches) {
+    if (std::strcmp(argument, candidate) == 0) return true;
+  }
+  return false;
 }
 
 void printRejection(const std::string& message) {

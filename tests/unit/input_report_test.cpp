@@ -1,4 +1,4 @@
-#include "check/inspection.h"
+#include "check/input_report.h"
 
 #include <gtest/gtest.h>
 
