@@ -16,8 +16,10 @@
 
 namespace {
 
+// One file per test, as tests may run in parallel.
 std::string reportFile() {
-  return ::testing::TempDir() + "verasko_crash_report.txt";
+  return ::testing::TempDir() + "verasko_" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
 }
 
 // In the death test's child: standard output goes to the report file, then the crash comes.
