@@ -1,7 +1,5 @@
 #include "check/diagnosis.h"
 
-#include <iostream>
-
 #include "report/console.h"
 
 namespace {
@@ -33,8 +31,5 @@ std::string loadFailureReason(const std::string& captured, const std::string& de
 }
 
 void reportLoadFailure(const std::string& modelFileName, const std::string& reason) {
-  setConsoleColor(Red);
-  std::cout << "Failed loading '" << modelFileName << "'" << std::endl;
-  std::cout << reason << std::endl;
-  setConsoleColor(Default);
+  printColoredLines(Red, {"Failed loading '" + modelFileName + "'", reason});
 }

@@ -3,8 +3,10 @@
 #include <iostream>
 #include <limits>
 
-#include "check/input_report.h"
 #include "report/console.h"
+
+const char kShapeMismatchWarning[] =
+    "Warning: the user input shape does not match the model input shape.";
 
 bool fitsAddressSpace(const MatShape& shape, size_t elementSize) {
   for (int dimension : shape) {
@@ -36,7 +38,10 @@ void reportOutputs(const std::vector<std::string>& outputNames,
 
 void reportExecutionFailure(bool warnShapeMismatch, const std::string& modelFileName) {
   if (warnShapeMismatch) std::cout << kShapeMismatchWarning << std::endl;
-  setConsoleColor(Red);
-  std::cout << "Executing '" << modelFileName << "' failed" << std::endl;
-  setConsoleColor(Default);
+  printColoredLines(Red, {"Executing '" + modelFileName + "' failed"});
+}
+
+bool warnsShapeMismatch(const MatShape& userShape, const MatShape& modelInputShape,
+                        bool inputShapeDynamic) {
+  return !userShape.empty() && userShape != modelInputShape && !inputShapeDynamic;
 }

@@ -19,5 +19,12 @@ bool fitsAddressSpace(const MatShape& shape, size_t elementSize);
 void reportOutputs(const std::vector<std::string>& outputNames,
                    const std::vector<cv::Mat>& outputBlobs);
 
+// True when a failed execution should say that the user's shape differs from the model's: only
+// a model that declares its shape can be contradicted.
+bool warnsShapeMismatch(const MatShape& userShape, const MatShape& modelInputShape,
+                        bool inputShapeDynamic);
+
+extern const char kShapeMismatchWarning[];
+
 // The failure of the test execution: the shape warning when it applies, then the red line.
 void reportExecutionFailure(bool warnShapeMismatch, const std::string& modelFileName);

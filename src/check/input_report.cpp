@@ -4,9 +4,6 @@
 
 #include "report/console.h"
 
-const char kShapeMismatchWarning[] =
-    "Warning: the user input shape does not match the model input shape.";
-
 std::optional<int> reportInputs(const std::vector<MatShape>& modelInputShapes,
                                 const MatShape& userShape, const std::string& modelFileName) {
   if (modelInputShapes.size() > 1) {
@@ -16,9 +13,7 @@ std::optional<int> reportInputs(const std::vector<MatShape>& modelInputShapes,
       printShape(shape);
       std::cout << std::endl;
     }
-    setConsoleColor(Red);
-    std::cout << "Not supported: Only models with a single input can be executed." << std::endl;
-    setConsoleColor(Default);
+    printColoredLines(Red, {"Not supported: Only models with a single input can be executed."});
     return -1;
   }
 
@@ -44,9 +39,4 @@ std::optional<int> reportInputs(const std::vector<MatShape>& modelInputShapes,
     std::cout << std::endl;
   }
   return std::nullopt;
-}
-
-bool warnsShapeMismatch(const MatShape& userShape, const MatShape& modelInputShape,
-                        bool inputShapeDynamic) {
-  return !userShape.empty() && userShape != modelInputShape && !inputShapeDynamic;
 }

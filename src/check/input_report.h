@@ -11,10 +11,3 @@
 // known input shape and none given by the user), nothing when the test execution follows.
 std::optional<int> reportInputs(const std::vector<MatShape>& modelInputShapes,
                                 const MatShape& userShape, const std::string& modelFileName);
-
-// True when a failed execution should say that the user's shape differs from the model's: only
-// a model that declares its shape can be contradicted.
-bool warnsShapeMismatch(const MatShape& userShape, const MatShape& modelInputShape,
-                        bool inputShapeDynamic);
-
-extern const char kShapeMismatchWarning[];

@@ -32,9 +32,7 @@ int execute(cv::dnn::Net& net, const std::vector<std::string>& outputNames,
     disarmCrashReport();
 
     reportOutputs(outputNames, outputBlobs);
-    setConsoleColor(Green);
-    std::cout << "The model can be executed with Lumetra Vision." << std::endl;
-    setConsoleColor(Default);
+    printColoredLines(Green, {"The model can be executed with Lumetra Vision."});
     return 0;
   } catch (...) {
     closeCapture(savedOut, savedErr);
@@ -56,9 +54,7 @@ int checkModel(const char* modelPath, const std::string& modelFileName, const Ma
 
   if (net.empty()) {
     disarmCrashReport();
-    setConsoleColor(Red);
-    std::cout << "Empty model: '" << modelFileName << "'" << std::endl;
-    setConsoleColor(Default);
+    printColoredLines(Red, {"Empty model: '" + modelFileName + "'"});
     return 0;
   }
   std::cout << "Successfully loaded '" << modelFileName << "'" << std::endl;

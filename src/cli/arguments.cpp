@@ -26,12 +26,6 @@ bool isOneOf(const char* argument, const char* const (&switches)[N]) {
   return false;
 }
 
-void printRejection(const std::string& message) {
-  setConsoleColor(Red);
-  std::cout << message << std::endl;
-  setConsoleColor(Default);
-}
-
 }  // namespace
 
 void printVersion() {
@@ -90,11 +84,11 @@ bool checkArguments(int argc, char** argv) {
   }
   const char* path = argv[1];
   if (!std::filesystem::exists(std::filesystem::path(path))) {
-    printRejection(std::string("The file '") + path + "' does not exist. ");
+    printColoredLines(Red, {std::string("The file '") + path + "' does not exist. "});
     return false;
   }
   if (!hasOnnxExtension(path)) {
-    printRejection("Unsupported format '" + fileNameOf(path) + "': (not an onnx file)");
+    printColoredLines(Red, {"Unsupported format '" + fileNameOf(path) + "': (not an onnx file)"});
     return false;
   }
   return true;
@@ -111,6 +105,6 @@ MatShape parseUserShape(int argc, char** argv) {
 }
 
 void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error) {
-  printRejection(std::string("The file '") + path +
-                 "' cannot be checked: " + error.code().message());
+  printColoredLines(
+      Red, {std::string("The file '") + path + "' cannot be checked: " + error.code().message()});
 }

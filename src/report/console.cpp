@@ -26,6 +26,12 @@ const char kCrashPrefix[] = "The library crashed with ";
 
 }  // namespace
 
+void printColoredLines(ConsoleColor color, std::initializer_list<std::string> lines) {
+  setConsoleColor(color);
+  for (const std::string& line : lines) std::cout << line << std::endl;
+  setConsoleColor(Default);
+}
+
 #ifdef _WIN32
 
 namespace {

@@ -3,12 +3,17 @@
 // output is a terminal, so pipes and files receive plain text.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 enum ConsoleColor { Green = 2, Red = 4, Default = 7 };
 
 // Switches the colour of what follows on standard output.
 void setConsoleColor(ConsoleColor color);
+
+// Writes the lines in `color`, each ended and flushed, and goes back to Default right after the
+// last one, so that no colour leaks onto the next line.
+void printColoredLines(ConsoleColor color, std::initializer_list<std::string> lines);
 
 // Arms a report for a crash inside the library calls that follow, until disarmCrashReport. Should
 // the process get a fatal signal (a Windows structured exception), the handler writes `plain`,

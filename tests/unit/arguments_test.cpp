@@ -55,11 +55,4 @@ TEST(HasOnnxExtension, RefusesEveryOtherEnding) {
   }
 }
 
-TEST(FileNameOf, TakesTheLastElementOfThePath) {
-  EXPECT_EQ(fileNameOf("models/yolo.onnx"), "yolo.onnx");
-  EXPECT_EQ(fileNameOf("yolo.onnx"), "yolo.onnx");
-  EXPECT_EQ(fileNameOf("/abs/dir/.onnx"), ".onnx");
-  EXPECT_EQ(fileNameOf("models/"), "");
-}
-
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "stdout_capture.h"
-
 namespace {
 
 const char kRejectionLog[] =
@@ -59,12 +57,6 @@ TEST(LoadFailureReason, WithNothingCapturedTheDescriptionSpeaks) {
             "Failed to parse ONNX model: a.onnx");
   EXPECT_EQ(loadFailureReason("", "two\nlines"), "two\nlines");
   EXPECT_EQ(loadFailureReason("", ""), "");
-}
-
-TEST(ReportLoadFailure, WritesTheNameThenTheReason) {
-  EXPECT_EQ(stdoutOf([] { reportLoadFailure("m.onnx", "First unsupported node: [A]:(b)"); }),
-            "Failed loading 'm.onnx'\nFirst unsupported node: [A]:(b)\n");
-  EXPECT_EQ(stdoutOf([] { reportLoadFailure("m.onnx", ""); }), "Failed loading 'm.onnx'\n\n");
 }
 
 }  // namespace

@@ -65,4 +65,13 @@ TEST(ReportExecutionFailure, TheWarningComesFirstWhenItApplies) {
             "Executing 'm.onnx' failed\n");
 }
 
+TEST(WarnsShapeMismatch, OnlyWhenTheUserContradictsADeclaredShape) {
+  EXPECT_TRUE(warnsShapeMismatch({1, 3, 320, 320}, {1, 3, 224, 224}, false));
+  EXPECT_TRUE(warnsShapeMismatch({3, 224, 224}, {1, 3, 224, 224}, false));
+  EXPECT_TRUE(warnsShapeMismatch({1, 3}, {}, false));
+  EXPECT_FALSE(warnsShapeMismatch({1, 3, 224, 224}, {1, 3, 224, 224}, false));
+  EXPECT_FALSE(warnsShapeMismatch({}, {1, 3, 224, 224}, false));
+  EXPECT_FALSE(warnsShapeMismatch({1, 3, 320, 320}, {}, true));
+}
+
 }  // namespace

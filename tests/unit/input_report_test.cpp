@@ -67,13 +67,4 @@ TEST(ReportInputs, NoKnownShapeWithAUserShapeGoesOn) {
   EXPECT_EQ(report.status, std::nullopt);
 }
 
-TEST(WarnsShapeMismatch, OnlyWhenTheUserContradictsADeclaredShape) {
-  EXPECT_TRUE(warnsShapeMismatch({1, 3, 320, 320}, {1, 3, 224, 224}, false));
-  EXPECT_TRUE(warnsShapeMismatch({3, 224, 224}, {1, 3, 224, 224}, false));
-  EXPECT_TRUE(warnsShapeMismatch({1, 3}, {}, false));
-  EXPECT_FALSE(warnsShapeMismatch({1, 3, 224, 224}, {1, 3, 224, 224}, false));
-  EXPECT_FALSE(warnsShapeMismatch({}, {1, 3, 224, 224}, false));
-  EXPECT_FALSE(warnsShapeMismatch({1, 3, 320, 320}, {}, true));
-}
-
 }  // namespace
