@@ -1,6 +1,6 @@
 #include "check/diagnosis.h"
 
-#include "report/console.h"
+#include <opencv2/core.hpp>
 
 namespace {
 
@@ -8,7 +8,7 @@ const char kUnknownFormat[] = "Cannot determine an origin framework";
 
 }  // namespace
 
-std::string firstUnsupportedNode(const std::string& captured) {
+std::string lastLoggedNode(const std::string& captured) {
   const size_t open = captured.rfind('[');
   const size_t close = captured.rfind(')');
   if (open == std::string::npos || open == 0 || close == std::string::npos || close < open) {
@@ -23,13 +23,21 @@ bool isUnknownFormat(const std::string& description) {
 
 std::string loadFailureReason(const std::string& captured, const std::string& description) {
   if (!captured.empty()) {
-    const std::string node = firstUnsupportedNode(captured);
+    const std::string node = lastLoggedNode(captured);
     return node.empty() ? "" : "First unsupported node: " + node;
   }
   if (isUnknownFormat(description)) return "Unsupported format (not an onnx file)";
   return description;
 }
 
-void reportLoadFailure(const std::string& modelFileName, const std::string& reason) {
-  printColoredLines(Red, {"Failed loading '" + modelFileName + "'", reason});
+std::string loadFailureReason(const std::string& captured, std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const cv::Exception& error) {
+    return loadFailureReason(captured, error.err);
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "The library failed with an unknown error.";
+  }
 }

@@ -2,12 +2,13 @@
 // rejected, an unknown file format, or the library's own description.
 #pragma once
 
+#include <exception>
 #include <string>
 
 // The text from the last "[" to the last ")" of the library's captured error output, both
-// included, which is how its log names a rejected node. Empty when there is no such pair, when
-// that "[" opens the text, or when that ")" comes before it.
-std::string firstUnsupportedNode(const std::string& captured);
+// included: the library logs the node it rejects in that form, and logs nothing after it. Empty
+// when there is no such pair, when that "[" opens the text, or when that ")" comes before it.
+std::string lastLoggedNode(const std::string& captured);
 
 // True when the description says that the library could not tell the model's format.
 bool isUnknownFormat(const std::string& description);
@@ -16,5 +17,6 @@ bool isUnknownFormat(const std::string& description);
 // the format complaint or the description itself.
 std::string loadFailureReason(const std::string& captured, const std::string& description);
 
-// Writes the red load failure: "Failed loading '<name>'", then `reason` as it stands.
-void reportLoadFailure(const std::string& modelFileName, const std::string& reason);
+// The reason for any failure that ends the check as a failed load: the library's, as above; for
+// another exception its own words; for anything else a plain statement.
+std::string loadFailureReason(const std::string& captured, std::exception_ptr failure);

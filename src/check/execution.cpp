@@ -4,11 +4,37 @@
 #include <limits>
 
 #include "report/console.h"
+#include "report/shape_text.h"
 
-const char kShapeMismatchWarning[] =
-    "Warning: the user input shape does not match the model input shape.";
+int executeModel(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape, Failure failure,
+                 const std::string& modelFileName, Captures& captures) {
+  std::vector<std::string> outputNames;
+  {
+    LibraryWindow window(captures, Failure::kLoad, modelFileName);
+    outputNames = net.getUnconnectedOutLayersNames();
+  }
+  // From here on every failure, the library's or another, is a failed execution.
+  try {
+    std::vector<cv::Mat> outputBlobs;
+    {
+      LibraryWindow window(captures, failure, modelFileName);
+      if (!fitsAddressSpace(testInputShape, sizeof(float))) {
+        CV_Error(cv::Error::StsNoMem, "the input tensor does not fit the address space");
+      }
+      cv::Mat inputBlob(testInputShape, CV_32F);
+      net.setInput(inputBlob, "", 1.0, cv::Scalar(0, 0, 0, 0));
+      net.forward(outputBlobs, outputNames);
+    }
+    reportOutputs(outputNames, outputBlobs);
+    printColoredLines(Green, {"The model can be executed with Lumetra Vision."});
+    return 0;
+  } catch (...) {
+    reportFailure(failure, modelFileName, "");
+    return -1;
+  }
+}
 
-bool fitsAddressSpace(const MatShape& shape, size_t elementSize) {
+bool fitsAddressSpace(const cv::dnn::MatShape& shape, size_t elementSize) {
   for (int dimension : shape) {
     if (dimension <= 0) return true;
   }
@@ -30,18 +56,14 @@ void reportOutputs(const std::vector<std::string>& outputNames,
     if (blob.empty()) {
       std::cout << "[]" << std::endl;
     } else {
-      printShape(MatShape(blob.size.p, blob.size.p + blob.dims));
+      printShape(cv::dnn::MatShape(blob.size.p, blob.size.p + blob.dims));
     }
     std::cout << std::endl;
   }
 }
 
-void reportExecutionFailure(bool warnShapeMismatch, const std::string& modelFileName) {
-  if (warnShapeMismatch) std::cout << kShapeMismatchWarning << std::endl;
-  printColoredLines(Red, {"Executing '" + modelFileName + "' failed"});
-}
-
-bool warnsShapeMismatch(const MatShape& userShape, const MatShape& modelInputShape,
-                        bool inputShapeDynamic) {
-  return !userShape.empty() && userShape != modelInputShape && !inputShapeDynamic;
+Failure executionFailure(const cv::dnn::MatShape& userShape,
+                         const cv::dnn::MatShape& modelInputShape, bool inputShapeDynamic) {
+  const bool mismatch = !userShape.empty() && userShape != modelInputShape && !inputShapeDynamic;
+  return mismatch ? Failure::kExecutionAfterShapeMismatch : Failure::kExecution;
 }

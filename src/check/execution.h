@@ -2,29 +2,30 @@
 // and the verdict.
 #pragma once
 
-#include <opencv2/core.hpp>
+#include <opencv2/dnn.hpp>
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-#include "report/shape_text.h"
+#include "check/failure.h"
+#include "check/library_window.h"
+
+// Queries the output names, runs the forward pass and reports it; answers the exit status. A
+// failure of the pass is reported as `failure`; one of the query is thrown to the caller.
+int executeModel(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape, Failure failure,
+                 const std::string& modelFileName, Captures& captures);
 
 // True when a tensor of this shape and element size can be addressed at all. The library
 // multiplies the dimensions without an overflow check, so a shape whose byte count wraps would
-// get a tiny buffer. Shapes with a negative dimension are left to the library to refuse.
-bool fitsAddressSpace(const MatShape& shape, size_t elementSize);
+// get a tiny buffer. Shapes with a zero or negative dimension are left to the library to refuse.
+bool fitsAddressSpace(const cv::dnn::MatShape& shape, size_t elementSize);
 
 // "Model outputs: <n>", then a "Layer: '<name>' [dims]" line per output blob.
 void reportOutputs(const std::vector<std::string>& outputNames,
                    const std::vector<cv::Mat>& outputBlobs);
 
-// True when a failed execution should say that the user's shape differs from the model's: only
-// a model that declares its shape can be contradicted.
-bool warnsShapeMismatch(const MatShape& userShape, const MatShape& modelInputShape,
-                        bool inputShapeDynamic);
-
-extern const char kShapeMismatchWarning[];
-
-// The failure of the test execution: the shape warning when it applies, then the red line.
-void reportExecutionFailure(bool warnShapeMismatch, const std::string& modelFileName);
+// How a failed execution is reported: with the shape warning only when the user's shape
+// contradicts a shape that the model declares.
+Failure executionFailure(const cv::dnn::MatShape& userShape,
+                         const cv::dnn::MatShape& modelInputShape, bool inputShapeDynamic);

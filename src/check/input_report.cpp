@@ -3,12 +3,14 @@
 #include <iostream>
 
 #include "report/console.h"
+#include "report/shape_text.h"
 
-std::optional<int> reportInputs(const std::vector<MatShape>& modelInputShapes,
-                                const MatShape& userShape, const std::string& modelFileName) {
+std::optional<int> reportInputs(const std::vector<cv::dnn::MatShape>& modelInputShapes,
+                                const cv::dnn::MatShape& userShape,
+                                const std::string& modelFileName) {
   if (modelInputShapes.size() > 1) {
     std::cout << "Model inputs: " << modelInputShapes.size() << std::endl;
-    for (const MatShape& shape : modelInputShapes) {
+    for (const cv::dnn::MatShape& shape : modelInputShapes) {
       std::cout << " ";
       printShape(shape);
       std::cout << std::endl;

@@ -2,14 +2,11 @@
 // the test execution with its verdict.
 #pragma once
 
-#include <iostream>
+#include <opencv2/dnn.hpp>
+
 #include <string>
 
-#include "report/shape_text.h"
-
-// Runs the check on `modelPath` and answers the exit status. Failures of the test execution are
-// reported here; any other library failure is thrown to the caller, which closes the capture
-// window and reports it as a failed load (the library's error output is then in errCapture).
-int checkModel(const char* modelPath, const std::string& modelFileName, const MatShape& userShape,
-               std::ostream& outCapture, std::ostream& errCapture, std::streambuf* savedOut,
-               std::streambuf* savedErr);
+// Runs the check on `modelPath`, reports it, and answers the exit status. Every failure ends
+// here: those of the test execution as a failed execution, all others as a failed load.
+int checkModel(const char* modelPath, const std::string& modelFileName,
+               const cv::dnn::MatShape& userShape);

@@ -2,13 +2,12 @@
 
 #include <cctype>
 #include <cstring>
+#include <iostream>
 #include <sstream>
 
 #include "report/console.h"
 
 namespace {
-
-const int kVersion[] = {1, 0, 0};
 
 const char* const kHelpSwitches[] = {"?", "-?",   "h",    "-h",    "-H",
                                      "H", "help", "Help", "-help", "-Help"};
@@ -29,8 +28,8 @@ bool isOneOf(const char* argument, const char* const (&switches)[N]) {
 }  // namespace
 
 void printVersion() {
-  std::cout << "Verasko version " << kVersion[0] << "." << kVersion[1] << "." << kVersion[2]
-            << std::endl;
+  std::cout << "Verasko version " << VERASKO_VERSION_MAJOR << "." << VERASKO_VERSION_MINOR << "."
+            << VERASKO_VERSION_PATCH << std::endl;
   std::cout << "Lumetra 3 Vision library versions:" << std::endl;
   for (const char* row : kLibraryVersions) std::cout << "\t" << row << std::endl;
 }
@@ -94,8 +93,8 @@ bool checkArguments(int argc, char** argv) {
   return true;
 }
 
-MatShape parseUserShape(int argc, char** argv) {
-  MatShape shape;
+cv::dnn::MatShape parseUserShape(int argc, char** argv) {
+  cv::dnn::MatShape shape;
   for (int i = 2; i < argc; ++i) {
     std::istringstream argument(argv[i]);
     int dimension = 0;

@@ -2,11 +2,10 @@
 // arguments that follow the path.
 #pragma once
 
-#include <filesystem>
-#include <iostream>
-#include <string>
+#include <opencv2/dnn.hpp>
 
-#include "report/shape_text.h"
+#include <filesystem>
+#include <string>
 
 // Answers a switch or rejects a missing or non-ONNX model path, and then answers false: the run
 // ends with status 0. Answers true when argv[1] names an existing ONNX file. Throws
@@ -26,7 +25,7 @@ std::string fileNameOf(const char* path);
 
 // One dimension per argument after the model path, read as a leading integer; an argument
 // without one contributes nothing.
-MatShape parseUserShape(int argc, char** argv);
+cv::dnn::MatShape parseUserShape(int argc, char** argv);
 
 // The red report of a path whose existence could not be determined.
 void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error);

@@ -1,27 +1,27 @@
-// Console colours and the last-resort crash report: the one module that talks to the platform.
-// Windows sets console text attributes; elsewhere ANSI colours are written, and only when standard
-// output is a terminal, so pipes and files receive plain text.
+// Console colours: the one place that decides whether standard output takes colour and that
+// switches it. Windows sets console text attributes; elsewhere ANSI codes are written.
 #pragma once
 
-#include <initializer_list>
 #include <string>
+#include <vector>
 
 enum ConsoleColor { Green = 2, Red = 4, Default = 7 };
+
+// Decides, once per run, whether colours are shown: only on a terminal (a console on Windows),
+// and not when NO_COLOR is set and not empty or TERM is "dumb". Until then colours are off.
+void decideConsoleColors();
+
+// Overrides the decision, for tests.
+void setConsoleColorsEnabled(bool enabled);
+bool consoleColorsEnabled();
+
+// The ANSI code that switches to `color`; empty when colours are off or on Windows, where the
+// colour is not part of the text.
+std::string colorCode(ConsoleColor color);
 
 // Switches the colour of what follows on standard output.
 void setConsoleColor(ConsoleColor color);
 
 // Writes the lines in `color`, each ended and flushed, and goes back to Default right after the
 // last one, so that no colour leaks onto the next line.
-void printColoredLines(ConsoleColor color, std::initializer_list<std::string> lines);
-
-// Arms a report for a crash inside the library calls that follow, until disarmCrashReport. Should
-// the process get a fatal signal (a Windows structured exception), the handler writes `plain`,
-// then `red` as a red line, then, when `nameCrash`, a red line naming the crash, and ends the
-// process with status -1. The bytes are prepared here, so the handler only writes them.
-void armCrashReport(const std::string& plain, const std::string& red, bool nameCrash);
-
-// Arming again while armed only replaces the report.
-
-// Puts back whatever handled those crashes before armCrashReport; does nothing when not armed.
-void disarmCrashReport();
+void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines);

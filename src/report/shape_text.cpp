@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-void printShape(const MatShape& shape) {
+void printShape(const cv::dnn::MatShape& shape) {
   std::cout << "[";
   for (size_t i = 0; i < shape.size(); ++i) {
     std::cout << shape[i];
@@ -11,7 +11,7 @@ void printShape(const MatShape& shape) {
   std::cout << "]";
 }
 
-void printLayoutTag(const MatShape& shape) {
+void printLayoutTag(const cv::dnn::MatShape& shape) {
   if (shape.size() == 3) {
     std::cout << (shape[0] < shape[2] ? ", LMTR_DL_3D_CHW" : ", LMTR_DL_3D_HWC");
   } else if (shape.size() == 4) {

@@ -1,22 +1,22 @@
 #!/usr/bin/env python3
-"""Runs the built checker on each case of a case file and compares its whole standard output byte
-for byte, its exit status and an empty standard error: once through a pipe, where the output must
-be plain text, and once on a pseudo-terminal, where the colour codes must stand where the case
-marks them.
+"""Runs the built checker and holds it to what it must write.
 
-A case file holds cases separated by blank lines:
+    run_cases.py cases BINARY MODELS OPENCV_VERSION CASES [--wine]
+        every case of the table: the whole standard output byte for byte, the exit status and an
+        empty standard error; through a pipe, where no colour may appear, and on a terminal,
+        where the colour codes must stand where the case marks them. With --wine the binary is a
+        Windows program: it runs under Wine, piped only, and lines may end in CRLF.
+    run_cases.py corpus BINARY CORPUS [--required]
+        every model of the ONNX corpus, without a shape and with the manifest's single input
+        shape: no run may end by a signal or hang, the status is 0 or 255, standard error stays
+        empty, and the output opens with its empty line and ends with a line end. A missing
+        corpus skips the test (status 77), or fails it with --required.
 
-    == what the case shows
-    $ Verasko conv.onnx 1 3 32 32     (arguments split as a shell would; run in the models folder)
-    |one line of expected output      (each "|" line is the text after "|" and a line end)
-    {default}                         (a line holding only colour marks: those codes, no line end)
-    -> 255                            (the exit status as a shell sees it)
-
-In expected text, {red}, {green} and {default} mark colour switches, \\t is a tab and \\s a blank.
-{long} stands for a file name too long for the system. Optional lines "env NAME=value" set the
-environment of both runs; "plain" says that no colour is expected on the terminal either.
+The environment of every run is built anew, so that nothing of the caller's (OPENCV_*, NO_COLOR,
+TERM) changes what the checker writes.
 """
 
+import concurrent.futures
 import os
 import pty
 import re
@@ -26,84 +26,87 @@ import subprocess
 import sys
 import termios
 
+TIME_LIMIT = 120
 COLOURS = {"{red}": "\x1b[31m", "{green}": "\x1b[32m", "{default}": "\x1b[0m"}
-PLACEHOLDERS = {"{long}": "a" * 300 + ".onnx"}
-MARK = re.compile(r"\{(red|green|default)\}")
+ARGUMENT_TEXTS = {"{long}": "a" * 300 + ".onnx"}
+KEPT = re.compile(r"PATH|HOME|LANG|LC_ALL|(ASAN|UBSAN|LSAN)_OPTIONS|WINE(PREFIX|DEBUG|ARCH)")
 # Under AddressSanitizer an allocation that the library asks for and cannot get is announced on
 # standard error; the library then reports the failure as usual.
-SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ bytes\n")
+SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ "
+                            rb"bytes\n")
 
 
-def parse(path):
-    cases = []
-    with open(path, encoding="utf-8") as f:
-        blocks = f.read().split("\n\n")
-    for block in blocks:
-        lines = [line for line in block.split("\n") if line and not line.startswith("#")]
-        if not lines:
-            continue
-        case = {"title": "", "args": None, "out": "", "status": None, "env": {}, "plain": False}
-        for line in lines:
-            if line.startswith("== "):
-                case["title"] = line[3:]
-            elif line.startswith("$ Verasko"):
-                case["args"] = [expand(a) for a in shlex.split(line[len("$ Verasko"):])]
-            elif line.startswith("|"):
-                case["out"] += unescape(line[1:]) + "\n"
-            elif MARK.sub("", line) == "":
-                case["out"] += line
-            elif line.startswith("-> "):
-                case["status"] = int(line[3:])
-            elif line.startswith("env "):
-                name, _, value = line[4:].partition("=")
-                case["env"][name] = value
-            elif line == "plain":
-                case["plain"] = True
-            else:
-                sys.exit(f"{path}: cannot read the line {line!r}")
-        if case["args"] is None or case["status"] is None:
-            sys.exit(f"{path}: the case {case['title']!r} needs a '$ Verasko' and a '->' line")
-        cases.append(case)
-    return cases
-
-
-def expand(text):
-    for name, value in PLACEHOLDERS.items():
-        text = text.replace(name, value)
-    return text
-
-
-def unescape(text):
-    return expand(text).replace("\\t", "\t").replace("\\s", " ")
-
-
-def environment(case):
-    env = {k: v for k, v in os.environ.items() if k not in ("NO_COLOR", "TERM")}
+def environment(extra):
+    env = {name: value for name, value in os.environ.items() if KEPT.fullmatch(name)}
     env["TERM"] = "xterm"
-    env.update(case["env"])
+    env.update(extra)
     return env
 
 
-def run_piped(binary, case, cwd):
-    done = subprocess.run([binary] + case["args"], cwd=cwd, env=environment(case),
-                          stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+def parse(path, opencv, platform):
+    texts, cases = {}, []
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.rstrip("\n")
+            if not line or line.startswith("#"):
+                continue
+            if line.startswith("@"):
+                name, _, text = line[1:].partition(" = ")
+                texts[name] = text
+                continue
+            heading, line = re.match(r"((?:\[[^\]]+\] )*)(.*)", line).groups()
+            conditions = re.findall(r"\[([^\]]+)\]", heading)
+            command, _, output = line.partition(" => ")
+            words = shlex.split(command)
+            status = int(words.pop(0))
+            env = {}
+            while "=" in words[0]:
+                name, _, value = words.pop(0).partition("=")
+                env[name] = value
+            if words.pop(0) != "Verasko":
+                sys.exit(f"{path}:{number}: a case runs Verasko")
+            if any(c not in (opencv, platform) for c in conditions):
+                continue
+            arguments = [expand(a, ARGUMENT_TEXTS) for a in words]
+            model = re.split(r"[/\\]", arguments[0])[-1] if arguments else ""
+            cases.append({"line": f"{path}:{number}", "title": line, "arguments": arguments,
+                          "env": env, "status": status,
+                          "output": "\n" + expected_text(output, texts, model)})
+    return cases
+
+
+def expand(text, names):
+    for _ in range(5):  # texts may use texts
+        for name, value in names.items():
+            text = text.replace(name, value)
+    return text
+
+
+def expected_text(output, texts, model):
+    output = expand(output, {"{" + k + "}": v for k, v in texts.items()})
+    output = expand(output, ARGUMENT_TEXTS).replace("$model", model)
+    return output.replace("|", "\n").replace("\\t", "\t").replace("\\s", " ")
+
+
+def run_piped(command, env, cwd):
+    try:
+        done = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=TIME_LIMIT)
+    except subprocess.TimeoutExpired:
+        return b"", b"took longer than the time limit", None
     return done.stdout, done.stderr, done.returncode
 
 
-def run_on_terminal(binary, case, cwd):
+def run_on_terminal(command, env, cwd):
     master, slave = pty.openpty()
     attributes = termios.tcgetattr(slave)
     attributes[1] &= ~termios.OPOST  # keep "\n" as it is written
     termios.tcsetattr(slave, termios.TCSANOW, attributes)
-    process = subprocess.Popen([binary] + case["args"], cwd=cwd, env=environment(case),
-                               stdin=subprocess.DEVNULL, stdout=slave, stderr=subprocess.PIPE)
+    process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                               stdout=slave, stderr=subprocess.PIPE)
     os.close(slave)
     output = b""
-    while True:
-        ready, _, _ = select.select([master], [], [], 120)
-        if not ready:
-            process.kill()
-            break
+    while select.select([master], [], [], TIME_LIMIT)[0]:
         try:
             chunk = os.read(master, 65536)
         except OSError:  # the terminal closes with the last writer
@@ -111,50 +114,110 @@ def run_on_terminal(binary, case, cwd):
         if not chunk:
             break
         output += chunk
+    else:
+        process.kill()
     os.close(master)
     error = process.stderr.read()
     process.stderr.close()
     return output, error, process.wait()
 
 
-def check(case, got, expected_out):
-    out, err, status = got
+def problems_of(got, status, expected):
+    out, err, code = got
     problems = []
-    if status < 0:
-        problems.append(f"ended by signal {-status}")
-    elif status != case["status"]:
-        problems.append(f"exit status {status}, expected {case['status']}")
-    if out != expected_out.encode():
-        problems.append(f"standard output differs:\n  got      {out!r}\n  expected "
-                        f"{expected_out.encode()!r}")
+    if code is None or code < 0:
+        problems.append("hung" if code is None else f"ended by signal {-code}")
+    elif status is not None and code != status:
+        problems.append(f"exit status {code}, expected {status}")
+    if expected is not None and out != expected:
+        problems.append(f"standard output differs:\n    got      {out!r}\n    expected "
+                        f"{expected!r}")
     if os.environ.get("VERASKO_SANITIZED"):
         err = SANITIZER_NOTE.sub(b"", err)
     if err:
-        problems.append(f"standard error is not empty: {err!r}")
+        problems.append(f"standard error is not empty: {err[:300]!r}")
     return problems
 
 
+def run_cases(binary, models, opencv, path, wine):
+    platform = "windows" if wine else "posix"
+    prefix = ["wine"] if wine else []
+    runs = []
+    for case in parse(path, opencv, platform):
+        plain = re.sub(r"\{(red|green|default)\}", "", case["output"]).encode()
+        coloured = expand(case["output"], COLOURS).encode()
+        runs.append((case, "pipe", run_piped, plain))
+        if not wine:
+            runs.append((case, "terminal", run_on_terminal, coloured))
+
+    def one(run):
+        case, mode, runner, expected = run
+        out, err, code = runner(prefix + [binary] + case["arguments"], environment(case["env"]),
+                                models)
+        if wine:
+            out = out.replace(b"\r\n", b"\n")
+        return run, problems_of((out, err, code), case["status"], expected)
+
+    failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
+        for (case, mode, _, _), problems in pool.map(one, runs):
+            if problems:
+                failed += 1
+                print(f"FAIL [{mode}] {case['line']}: {case['title']}")
+                for problem in problems:
+                    print("  " + problem)
+    print(f"{len(runs) - failed} passed, {failed} failed")
+    return 1 if failed or not runs else 0
+
+
+def corpus_runs(corpus):
+    runs = []
+    with open(os.path.join(corpus, "manifest.tsv"), encoding="utf-8") as f:
+        header = f.readline().rstrip("\n").split("\t")
+        for line in f:
+            row = dict(zip(header, line.rstrip("\n").split("\t")))
+            model = os.path.join(corpus, row["path"])
+            runs.append([model])
+            shape = row["input_shapes"]
+            if row["n_inputs"] == "1" and re.fullmatch(r"\d+(x\d+)*", shape):
+                runs.append([model] + shape.split("x"))
+    return runs
+
+
+def run_corpus(binary, corpus, required):
+    if not os.path.isfile(os.path.join(corpus, "manifest.tsv")):
+        print(f"no corpus at {corpus}")
+        return 1 if required else 77
+    runs = corpus_runs(corpus)
+
+    def one(arguments):
+        out, err, code = run_piped([binary] + arguments, environment({}), None)
+        problems = problems_of((out, err, code), None, None)
+        if code not in (0, 255, None) and code >= 0:
+            problems.append(f"exit status {code}")
+        if not (out.startswith(b"\n") and out.endswith(b"\n")):
+            problems.append(f"output is not whole lines after the empty line: {out[:300]!r}")
+        return arguments, problems
+
+    failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
+        for arguments, problems in pool.map(one, runs):
+            if problems:
+                failed += 1
+                print("FAIL " + " ".join(arguments) + ": " + "; ".join(problems))
+    print(f"{len(runs) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
 def main():
-    binary, models, *case_files = sys.argv[1:]
+    mode, binary, *rest = sys.argv[1:]
     binary = os.path.abspath(binary)
-    passed = failed = 0
-    for path in case_files:
-        for case in parse(path):
-            plain = MARK.sub("", case["out"])
-            coloured = plain if case["plain"] else MARK.sub(lambda m: COLOURS[m.group(0)],
-                                                            case["out"])
-            for mode, runner, expected in (("pipe", run_piped, plain),
-                                           ("terminal", run_on_terminal, coloured)):
-                problems = check(case, runner(binary, case, models), expected)
-                if problems:
-                    failed += 1
-                    print(f"FAIL [{mode}] {case['title']}")
-                    for problem in problems:
-                        print("  " + problem)
-                else:
-                    passed += 1
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed or not passed else 0
+    if mode == "cases":
+        models, opencv, path, *flags = rest
+        return run_cases(binary, models, opencv, os.path.abspath(path), "--wine" in flags)
+    if mode == "corpus":
+        return run_corpus(binary, rest[0], "--required" in rest[1:])
+    sys.exit(__doc__)
 
 
 if __name__ == "__main__":

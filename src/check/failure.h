@@ -1,0 +1,21 @@
+// The words of a failed load and of a failed execution, composed here alone: the normal path
+// writes them, and the crash report prepares the same lines before the library is called.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class Failure { kLoad, kExecution, kExecutionAfterShapeMismatch };
+
+// The line written in the default colour before the red ones: the shape warning, or nothing.
+std::string failureWarning(Failure failure);
+
+// The red lines: "Failed loading '<name>'" and `reason`, or "Executing '<name>' failed".
+std::vector<std::string> failureLines(Failure failure, const std::string& modelFileName,
+                                      const std::string& reason);
+
+// The reason of a failed load when the library crashed, named as the crash report names it.
+std::string crashReason(const std::string& crashName);
+
+// Writes the warning, if any, then the red lines.
+void reportFailure(Failure failure, const std::string& modelFileName, const std::string& reason);
