@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(cmake g++ make libopencv-dev libgtest-dev python3-onnx)
 if [ "${1:-}" = "--ci" ]; then
-  packages+=(g++-mingw-w64-i686-posix dpkg-dev file)
+  packages+=(g++-mingw-w64-i686-posix dpkg-dev file clang-format)
 fi
 
 missing=()
