@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs with apt whatever this Debian machine lacks to build and test Verasko; does nothing
-# when all is there. With --ci it also installs the 32-bit Windows cross compiler and the tools
-# that build the Debian package.
+# when all is there. With --ci it also installs what the other builds need: the 32-bit Windows
+# cross compiler and Wine to run its tests, the formatter, and the tools that build packages.
 set -euo pipefail
 
 packages=(cmake g++ make libopencv-dev libgtest-dev python3-onnx)
 if [ "${1:-}" = "--ci" ]; then
-  packages+=(g++-mingw-w64-i686-posix dpkg-dev file clang-format)
+  packages+=(g++-mingw-w64-i686-posix wine wine32:i386 clang-format dpkg-dev file xz-utils)
 fi
 
 missing=()
@@ -20,6 +20,9 @@ done
 as_root=()
 [ "$(id -u)" -ne 0 ] && as_root=(sudo)
 echo "Installing: ${missing[*]}"
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
 "${as_root[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
   "${missing[@]}" >/dev/null

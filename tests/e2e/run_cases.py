@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Runs the built checker and holds it to what it must write.
 
-    run_cases.py cases BINARY MODELS OPENCV_VERSION CASES [--wine]
+    run_cases.py cases BINARY MODELS OPENCV_VERSION CORPUS CASES [--wine] [--required]
         every case of the table: the whole standard output byte for byte, the exit status and an
         empty standard error; through a pipe, where no colour may appear, and on a terminal,
         where the colour codes must stand where the case marks them. With --wine the binary is a
-        Windows program: it runs under Wine, piped only, and lines may end in CRLF.
+        Windows program: it runs under Wine, piped only, and lines may end in CRLF. Cases on the
+        models of the corpus are skipped when it is missing, or fail with --required.
     run_cases.py corpus BINARY CORPUS [--required]
         every model of the ONNX corpus, without a shape and with the manifest's single input
         shape: no run may end by a signal or hang, the status is 0 or 255, standard error stays
@@ -29,7 +30,7 @@ import termios
 TIME_LIMIT = 120
 COLOURS = {"{red}": "\x1b[31m", "{green}": "\x1b[32m", "{default}": "\x1b[0m"}
 ARGUMENT_TEXTS = {"{long}": "a" * 300 + ".onnx"}
-KEPT = re.compile(r"PATH|HOME|LANG|LC_ALL|(ASAN|UBSAN|LSAN)_OPTIONS|WINE(PREFIX|DEBUG|ARCH)")
+KEPT = re.compile(r"PATH|HOME|(ASAN|UBSAN|LSAN)_OPTIONS|WINEPREFIX")
 # Under AddressSanitizer an allocation that the library asks for and cannot get is announced on
 # standard error; the library then reports the failure as usual.
 SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ "
@@ -39,6 +40,8 @@ SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to alloca
 def environment(extra):
     env = {name: value for name, value in os.environ.items() if KEPT.fullmatch(name)}
     env["TERM"] = "xterm"
+    env["WINEDEBUG"] = "-all"
+    env["LANG"] = "C.UTF-8"
     env.update(extra)
     return env
 
@@ -67,6 +70,8 @@ def parse(path, opencv, platform):
                 sys.exit(f"{path}:{number}: a case runs Verasko")
             if any(c not in (opencv, platform) for c in conditions):
                 continue
+            if "{corpus}" in command and not ARGUMENT_TEXTS.get("{corpus}"):
+                continue
             arguments = [expand(a, ARGUMENT_TEXTS) for a in words]
             model = re.split(r"[/\\]", arguments[0])[-1] if arguments else ""
             cases.append({"line": f"{path}:{number}", "title": line, "arguments": arguments,
@@ -84,8 +89,8 @@ def expand(text, names):
 
 def expected_text(output, texts, model):
     output = expand(output, {"{" + k + "}": v for k, v in texts.items()})
-    output = expand(output, ARGUMENT_TEXTS).replace("$model", model)
-    return output.replace("|", "\n").replace("\\t", "\t").replace("\\s", " ")
+    output = output.replace("|", "\n").replace("\\t", "\t").replace("\\s", " ")
+    return expand(output, ARGUMENT_TEXTS).replace("$model", model)
 
 
 def run_piped(command, env, cwd):
@@ -213,7 +218,16 @@ def main():
     mode, binary, *rest = sys.argv[1:]
     binary = os.path.abspath(binary)
     if mode == "cases":
-        models, opencv, path, *flags = rest
+        models, opencv, corpus, path, *flags = rest
+        models = os.path.abspath(models)
+        ARGUMENT_TEXTS["{winmodels}"] = "Z:" + models.replace("/", "\\")
+        if os.path.isfile(os.path.join(corpus, "manifest.tsv")):
+            ARGUMENT_TEXTS["{corpus}"] = os.path.abspath(corpus)
+        elif "--required" in flags:
+            print(f"no corpus at {corpus}")
+            return 1
+        else:
+            print(f"no corpus at {corpus}: its cases are skipped")
         return run_cases(binary, models, opencv, os.path.abspath(path), "--wine" in flags)
     if mode == "corpus":
         return run_corpus(binary, rest[0], "--required" in rest[1:])

@@ -133,7 +133,7 @@ def not_models(folder):
     write("zero_bytes.onnx")
     write("notes.txt", b"notes\n")
     for name in ["net.onnx.bak", "model.", "model", "models.old/net", "net.onnx5", "net.onn",
-                 "conv.\u00f6nx"]:
+                 "conv.\u00f6nx", "conv.\u0436nx"]:
         write(name, b"not checked beyond its name\n")
     os.makedirs(os.path.join(folder, "x.onnx"), exist_ok=True)
     conv_model = os.path.join(folder, "conv.onnx")

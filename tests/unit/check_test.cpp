@@ -102,7 +102,8 @@ TEST(ReportOutputs, AnEmptyBlobIsFollowedByAnEmptyLine) {
 }
 
 TEST(FitsAddressSpace, ByteCountsThatWrapDoNot) {
-  EXPECT_TRUE(fitsAddressSpace({1, 3, 2000000, 2000000}, 4));
+  EXPECT_TRUE(fitsAddressSpace({1, 3, 2000, 2000}, 4));
+  EXPECT_EQ(fitsAddressSpace({1, 3, 2000000, 2000000}, 4), sizeof(size_t) == 8);
   EXPECT_FALSE(fitsAddressSpace({65536, 65536, 65536, 65536}, 1));
   EXPECT_FALSE(fitsAddressSpace({5, 5581, 8681, 49477, 384773}, 4));  // wraps to 4 in 64 bits
   EXPECT_TRUE(fitsAddressSpace({65536, 65536, 65536, 65536, 0}, 4));

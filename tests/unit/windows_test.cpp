@@ -1,0 +1,60 @@
+// What only the Windows program does: drive-letter paths and console text attributes. Runs
+// under Wine in the cross build; elsewhere there is nothing to test here.
+#ifdef _WIN32
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "cli/arguments.h"
+#include "report/console.h"
+
+namespace {
+
+TEST(FileNameOf, DriveLettersAndBackslashesNameTheFileAlone) {
+  EXPECT_EQ(fileNameOf("Z:\\models\\net.onnx"), "net.onnx");
+  EXPECT_EQ(fileNameOf("C:net.onnx"), "net.onnx");
+  EXPECT_EQ(fileNameOf("C:\\models.old\\net"), "net");
+  EXPECT_EQ(fileNameOf("models\\"), "");
+}
+
+WORD attributesOf(HANDLE console) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  GetConsoleScreenBufferInfo(console, &info);
+  return info.wAttributes;
+}
+
+// Needs a console: CTest runs it once more on a terminal, through Wine's console, with
+// VERASKO_ON_CONSOLE set.
+TEST(ConsoleColors, AConsoleGetsTheTextAttributes) {
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(console, &mode)) {
+    if (std::getenv("VERASKO_ON_CONSOLE") != nullptr) FAIL() << "standard output is no console";
+    GTEST_SKIP() << "standard output is no console";
+  }
+  SetConsoleTextAttribute(console, FOREGROUND_BLUE | BACKGROUND_RED);
+  _putenv("NO_COLOR=");
+  _putenv("TERM=");
+  decideConsoleColors();
+  EXPECT_TRUE(consoleColorsEnabled());
+  setConsoleColor(Red);
+  EXPECT_EQ(attributesOf(console), FOREGROUND_RED);
+  printColoredLines(Green, {});
+  EXPECT_EQ(attributesOf(console), FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE);
+
+  _putenv("NO_COLOR=1");
+  decideConsoleColors();
+  setConsoleColor(Red);
+  EXPECT_EQ(attributesOf(console), FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE);
+  _putenv("NO_COLOR=");
+}
+
+TEST(ConsoleColors, APipeGetsNone) {
+  if (std::getenv("VERASKO_ON_CONSOLE") != nullptr) GTEST_SKIP();
+  decideConsoleColors();
+  EXPECT_FALSE(consoleColorsEnabled());
+}
+
+}  // namespace
+#endif
