@@ -2,13 +2,16 @@
 
 #include <filesystem>
 #include <iostream>
+#include <string>
 
 #include "check/model_check.h"
 #include "cli/arguments.h"
 #include "report/console.h"
+#include "report/text.h"
 
-int runVerasko(int argc, char** argv) {
-  decideConsoleColors();
+namespace {
+
+int check(int argc, char** argv) {
   std::cout << "\n";
   try {
     if (!checkArguments(argc, argv)) return 0;
@@ -16,5 +19,19 @@ int runVerasko(int argc, char** argv) {
     reportUncheckablePath(argv[1], error);
     return -1;
   }
-  return checkModel(argv[1], fileNameOf(argv[1]), parseUserShape(argc, argv));
+  return checkModel(argv[1], visibleText(fileNameOf(argv[1])), parseUserShape(argc, argv));
+}
+
+}  // namespace
+
+int runVerasko(int argc, char** argv) {
+  holdStandardDescriptors();
+  decideConsoleColors();
+  resetColorOnInterrupt();
+  const int status = check(argc, argv);
+  // A report that did not reach its reader is no verdict.
+  const std::string failure = outputFailure();
+  if (failure.empty()) return status;
+  std::cerr << "Verasko: cannot write to standard output: " << failure << std::endl;
+  return -1;
 }

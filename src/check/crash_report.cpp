@@ -18,7 +18,9 @@ namespace {
 // What armCrashReport prepared, with line ends as the platform writes them.
 std::string crashPlain;
 std::vector<std::string> crashRed;
+void (*crashRestore)() = nullptr;
 bool crashArmed = false;
+const char kUnwritten[] = "Verasko: cannot write the crash report to standard output\n";
 
 #ifdef _WIN32
 
@@ -44,18 +46,21 @@ std::string withCrLf(const std::string& text) {
   return result;
 }
 
-void writeOut(const std::string& text) {
+bool writeTo(DWORD handle, const std::string& text) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
-            nullptr);
+  return text.empty() || (WriteFile(GetStdHandle(handle), text.data(),
+                                    static_cast<DWORD>(text.size()), &written, nullptr) &&
+                          written == text.size());
 }
 
 [[noreturn]] void reportCrash(size_t index) {
+  if (crashRestore != nullptr) crashRestore();
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  writeOut(crashPlain);
+  bool written = writeTo(STD_OUTPUT_HANDLE, crashPlain);
   if (consoleColorsEnabled()) SetConsoleTextAttribute(out, static_cast<WORD>(Red));
-  writeOut(crashRed[index]);
+  written = writeTo(STD_OUTPUT_HANDLE, crashRed[index]) && written;
   if (consoleColorsEnabled()) SetConsoleTextAttribute(out, static_cast<WORD>(Default));
+  if (!written) writeTo(STD_ERROR_HANDLE, kUnwritten);
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(-1));
   ExitProcess(static_cast<UINT>(-1));
 }
@@ -100,23 +105,30 @@ std::string withCrLf(const std::string& text) {
 }
 
 // Only async-signal-safe calls from here on.
-void writeAll(const std::string& text) {
-  const char* data = text.data();
-  size_t size = text.size();
+bool writeAll(int descriptor, const char* data, size_t size) {
   while (size > 0) {
-    const ssize_t written = write(STDOUT_FILENO, data, size);
+    const ssize_t written = write(descriptor, data, size);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
+    if (written <= 0) return false;
     data += written;
     size -= static_cast<size_t>(written);
   }
+  return true;
 }
 
 extern "C" void onCrash(int signal) {
   int index = 0;
   while (index < kCrashSignalCount - 1 && kCrashSignals[index] != signal) ++index;
-  writeAll(crashPlain);
-  writeAll(crashRed[static_cast<size_t>(index)]);
+  if (crashRestore != nullptr) crashRestore();
+  // A reader that has gone away must not turn the report into a death by SIGPIPE.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+  const std::string& red = crashRed[static_cast<size_t>(index)];
+  const bool written = writeAll(STDOUT_FILENO, crashPlain.data(), crashPlain.size()) &&
+                       writeAll(STDOUT_FILENO, red.data(), red.size());
+  if (!written) writeAll(STDERR_FILENO, kUnwritten, sizeof kUnwritten - 1);
   _exit(255);
 }
 
@@ -149,7 +161,9 @@ const std::vector<std::string>& crashNames() {
   return kCrashNames;
 }
 
-void armCrashReport(const std::string& plain, const std::vector<std::string>& red) {
+void armCrashReport(const std::string& plain, const std::vector<std::string>& red,
+                    void (*restoreConsole)()) {
+  crashRestore = restoreConsole;
   crashPlain = withCrLf(plain);
   crashRed.clear();
   for (const std::string& text : red) {

@@ -9,9 +9,12 @@
 // The crashes that a report tells apart, by the names the report gives them.
 const std::vector<std::string>& crashNames();
 
-// Arms the report: on the crash named crashNames()[i], `plain` is written in the default colour,
-// then `red[i]` in red. Both hold their own line ends. Arming again only replaces the texts.
-void armCrashReport(const std::string& plain, const std::vector<std::string>& red);
+// Arms the report: on the crash named crashNames()[i], `restoreConsole` is called (it must be
+// safe in a signal handler), then `plain` is written in the default colour and `red[i]` in red.
+// Both hold their own line ends. Should standard output take none of it, one line on standard
+// error says so. Arming again only replaces the texts.
+void armCrashReport(const std::string& plain, const std::vector<std::string>& red,
+                    void (*restoreConsole)());
 
 // Puts back whatever handled those crashes before; does nothing when not armed.
 void disarmCrashReport();

@@ -2,6 +2,10 @@
 
 #include <opencv2/core.hpp>
 
+#include <new>
+
+#include "report/text.h"
+
 namespace {
 
 const char kUnknownFormat[] = "Cannot determine an origin framework";
@@ -24,10 +28,10 @@ bool isUnknownFormat(const std::string& description) {
 std::string loadFailureReason(const std::string& captured, const std::string& description) {
   if (!captured.empty()) {
     const std::string node = lastLoggedNode(captured);
-    return node.empty() ? "" : "First unsupported node: " + node;
+    return node.empty() ? "" : "First unsupported node: " + visibleText(node);
   }
   if (isUnknownFormat(description)) return "Unsupported format (not an onnx file)";
-  return description;
+  return visibleText(description, true);
 }
 
 std::string loadFailureReason(const std::string& captured, std::exception_ptr failure) {
@@ -36,8 +40,23 @@ std::string loadFailureReason(const std::string& captured, std::exception_ptr fa
   } catch (const cv::Exception& error) {
     return loadFailureReason(captured, error.err);
   } catch (const std::exception& error) {
-    return error.what();
+    return visibleText(error.what(), true);
   } catch (...) {
     return "The library failed with an unknown error.";
+  }
+}
+
+bool isMemoryShortage(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const cv::Exception& error) {
+    // The importer wraps what failed inside a node into an error of its own.
+    return error.code == cv::Error::StsNoMem ||
+           error.err.find("Insufficient memory") != std::string::npos ||
+           error.err.find("bad_alloc") != std::string::npos;
+  } catch (const std::bad_alloc&) {
+    return true;
+  } catch (...) {
+    return false;
   }
 }

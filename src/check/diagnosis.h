@@ -17,6 +17,9 @@ bool isUnknownFormat(const std::string& description);
 // the format complaint or the description itself.
 std::string loadFailureReason(const std::string& captured, const std::string& description);
 
+// True when the failure is an allocation that the library or the system could not make.
+bool isMemoryShortage(std::exception_ptr failure);
+
 // The reason for any failure that ends the check as a failed load: the library's, as above; for
 // another exception its own words; for anything else a plain statement.
 std::string loadFailureReason(const std::string& captured, std::exception_ptr failure);

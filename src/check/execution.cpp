@@ -3,8 +3,10 @@
 #include <iostream>
 #include <limits>
 
+#include "check/diagnosis.h"
 #include "report/console.h"
 #include "report/shape_text.h"
+#include "report/text.h"
 
 int executeModel(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape, Failure failure,
                  const std::string& modelFileName, Captures& captures) {
@@ -29,7 +31,8 @@ int executeModel(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape, Fai
     printColoredLines(Green, {"The model can be executed with Lumetra Vision."});
     return 0;
   } catch (...) {
-    reportFailure(failure, modelFileName, "");
+    const bool memory = isMemoryShortage(std::current_exception());
+    reportFailure(failure, modelFileName, memory ? memoryShortageReason(failure) : "");
     return -1;
   }
 }
@@ -52,7 +55,7 @@ void reportOutputs(const std::vector<std::string>& outputNames,
   std::cout << "Model outputs: " << outputNames.size() << std::endl;
   for (size_t i = 0; i < outputBlobs.size(); ++i) {
     const cv::Mat& blob = outputBlobs[i];
-    std::cout << "Layer: '" << outputNames.at(i) << "' ";
+    std::cout << "Layer: '" << visibleText(outputNames.at(i)) << "' ";
     if (blob.empty()) {
       std::cout << "[]" << std::endl;
     } else {

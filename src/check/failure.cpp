@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "check/memory_budget.h"
 #include "report/console.h"
 
 std::string failureWarning(Failure failure) {
@@ -12,11 +13,18 @@ std::string failureWarning(Failure failure) {
 std::vector<std::string> failureLines(Failure failure, const std::string& modelFileName,
                                       const std::string& reason) {
   if (failure == Failure::kLoad) return {"Failed loading '" + modelFileName + "'", reason};
-  return {"Executing '" + modelFileName + "' failed"};
+  if (reason.empty()) return {"Executing '" + modelFileName + "' failed"};
+  return {"Executing '" + modelFileName + "' failed", reason};
 }
 
 std::string crashReason(const std::string& crashName) {
   return "The library crashed with " + crashName + ".";
+}
+
+std::string memoryShortageReason(Failure failure) {
+  const std::string needs = failure == Failure::kLoad ? "The model" : "The test";
+  if (memoryBudget() == 0) return needs + " needs more memory than is available.";
+  return needs + " needs more memory than the " + memoryBudgetText() + " available.";
 }
 
 void reportFailure(Failure failure, const std::string& modelFileName, const std::string& reason) {

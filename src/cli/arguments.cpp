@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "report/console.h"
+#include "report/text.h"
 
 namespace {
 
@@ -83,11 +84,12 @@ bool checkArguments(int argc, char** argv) {
   }
   const char* path = argv[1];
   if (!std::filesystem::exists(std::filesystem::path(path))) {
-    printColoredLines(Red, {std::string("The file '") + path + "' does not exist. "});
+    printColoredLines(Red, {"The file '" + visibleText(path) + "' does not exist. "});
     return false;
   }
   if (!hasOnnxExtension(path)) {
-    printColoredLines(Red, {"Unsupported format '" + fileNameOf(path) + "': (not an onnx file)"});
+    printColoredLines(
+        Red, {"Unsupported format '" + visibleText(fileNameOf(path)) + "': (not an onnx file)"});
     return false;
   }
   return true;
@@ -105,5 +107,5 @@ cv::dnn::MatShape parseUserShape(int argc, char** argv) {
 
 void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error) {
   printColoredLines(
-      Red, {std::string("The file '") + path + "' cannot be checked: " + error.code().message()});
+      Red, {"The file '" + visibleText(path) + "' cannot be checked: " + error.code().message()});
 }

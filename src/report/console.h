@@ -25,3 +25,15 @@ void setConsoleColor(ConsoleColor color);
 // Writes the lines in `color`, each ended and flushed, and goes back to Default right after the
 // last one, so that no colour leaks onto the next line.
 void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines);
+
+// Lets an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C or a closed console on Windows) put the
+// colour back to Default when one is in force, before the process ends as the signal would.
+void resetColorOnInterrupt();
+
+// Keeps the standard descriptors from being reused: one that is closed at start gets a
+// placeholder that takes no writes, so that no file the run opens can take its place.
+void holdStandardDescriptors();
+
+// Flushes standard output and answers why what was written did not all reach it, or nothing
+// when it did.
+std::string outputFailure();

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Runs the built checker and holds it to what it must write.
 
-    run_cases.py cases BINARY MODELS OPENCV_VERSION CORPUS CASES [--wine] [--required]
-        every case of the table: the whole standard output byte for byte, the exit status and an
-        empty standard error; through a pipe, where no colour may appear, and on a terminal,
-        where the colour codes must stand where the case marks them. With --wine the binary is a
-        Windows program: it runs under Wine, piped only, and lines may end in CRLF. Cases on the
-        models of the corpus are skipped when it is missing, or fail with --required.
+    run_cases.py cases BINARY MODELS OPENCV_VERSION CORPUS CASES [--wine] [--static] [--required]
+                       [--memory]
+        every case of the table: the whole standard output, the exit status and the standard
+        error (empty unless the case says otherwise); through a pipe, where no colour may
+        appear, and on a terminal, where the colour codes must stand where the case marks them.
+        With --wine the binary is a Windows program: it runs under Wine, piped only, and lines
+        may end in CRLF. --static says that OpenCV is linked in. Cases on the models of the
+        corpus are skipped when it is missing, or fail with --required. The cases in a memory
+        cgroup run alone, with --memory: where no cgroup can be made (or under a sanitizer) they
+        are skipped, and the test with them (status 77).
     run_cases.py corpus BINARY CORPUS [--required]
         every model of the ONNX corpus, without a shape and with the manifest's single input
         shape: no run may end by a signal or hang, the status is 0 or 255, standard error stays
@@ -29,24 +33,25 @@ import termios
 
 TIME_LIMIT = 120
 COLOURS = {"{red}": "\x1b[31m", "{green}": "\x1b[32m", "{default}": "\x1b[0m"}
-ARGUMENT_TEXTS = {"{long}": "a" * 300 + ".onnx"}
+ARGUMENT_TEXTS = {"{long}": "a" * 300 + ".onnx", "{esc}": "\x1b"}
 KEPT = re.compile(r"PATH|HOME|(ASAN|UBSAN|LSAN)_OPTIONS|WINEPREFIX")
 # Under AddressSanitizer an allocation that the library asks for and cannot get is announced on
 # standard error; the library then reports the failure as usual.
 SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ "
                             rb"bytes\n")
+# Where standard output goes in the cases that end with one of these words.
+OUTPUTS = {">&-": "closed", ">/dev/full": "/dev/full", ">readonly": "read-only"}
+SANITIZED = bool(os.environ.get("VERASKO_SANITIZED"))
 
 
 def environment(extra):
     env = {name: value for name, value in os.environ.items() if KEPT.fullmatch(name)}
-    env["TERM"] = "xterm"
-    env["WINEDEBUG"] = "-all"
-    env["LANG"] = "C.UTF-8"
+    env.update({"TERM": "xterm", "WINEDEBUG": "-all", "LANG": "C.UTF-8"})
     env.update(extra)
     return env
 
 
-def parse(path, opencv, platform):
+def parse(path, conditions_met):
     texts, cases = {}, []
     with open(path, encoding="utf-8") as f:
         for number, line in enumerate(f, 1):
@@ -58,25 +63,27 @@ def parse(path, opencv, platform):
                 texts[name] = text
                 continue
             heading, line = re.match(r"((?:\[[^\]]+\] )*)(.*)", line).groups()
-            conditions = re.findall(r"\[([^\]]+)\]", heading)
-            command, _, output = line.partition(" => ")
+            command, _, expected = line.partition(" => ")
+            output, _, error = expected.partition("2> ")
             words = shlex.split(command)
-            status = int(words.pop(0))
-            env = {}
+            case = {"line": f"{path}:{number}", "title": line, "status": int(words.pop(0)),
+                    "env": {}, "output_to": OUTPUTS.get(words[-1])}
+            if case["output_to"]:
+                words.pop()
             while "=" in words[0]:
                 name, _, value = words.pop(0).partition("=")
-                env[name] = value
+                case["env"][name] = value
             if words.pop(0) != "Verasko":
                 sys.exit(f"{path}:{number}: a case runs Verasko")
-            if any(c not in (opencv, platform) for c in conditions):
+            if not set(re.findall(r"\[([^\]]+)\]", heading)) <= conditions_met:
                 continue
             if "{corpus}" in command and not ARGUMENT_TEXTS.get("{corpus}"):
                 continue
-            arguments = [expand(a, ARGUMENT_TEXTS) for a in words]
-            model = re.split(r"[/\\]", arguments[0])[-1] if arguments else ""
-            cases.append({"line": f"{path}:{number}", "title": line, "arguments": arguments,
-                          "env": env, "status": status,
-                          "output": "\n" + expected_text(output, texts, model)})
+            case["arguments"] = [expand(a, ARGUMENT_TEXTS) for a in words]
+            model = re.split(r"[/\\]", case["arguments"][0])[-1] if case["arguments"] else ""
+            case["output"] = None if case["output_to"] else "\n" + expected_text(output, texts, model)
+            case["error"] = expected_text(error + "|", texts, model) if error else ""
+            cases.append(case)
     return cases
 
 
@@ -87,19 +94,76 @@ def expand(text, names):
     return text
 
 
-def expected_text(output, texts, model):
-    output = expand(output, {"{" + k + "}": v for k, v in texts.items()})
-    output = output.replace("|", "\n").replace("\\t", "\t").replace("\\s", " ")
-    return expand(output, ARGUMENT_TEXTS).replace("$model", model)
+def expected_text(written, texts, model):
+    written = expand(written.rstrip(" "), {"{" + k + "}": v for k, v in texts.items()})
+    written = written.replace("|", "\n").replace("\\t", "\t").replace("\\s", " ")
+    return expand(written, ARGUMENT_TEXTS).replace("$model", model)
 
 
-def run_piped(command, env, cwd):
+def matches(got, expected):
+    """{any} in the expected text stands for any text within a line, as a number that depends
+    on the machine."""
+    pattern = re.escape(expected.encode()).replace(re.escape(b"{any}"), b"[^\n]*")
+    return re.fullmatch(pattern, got) is not None
+
+
+def memory_cgroup(limit):
+    """A cgroup below this process's own that holds at most `limit` bytes, or None."""
     try:
-        done = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=TIME_LIMIT)
+        with open("/proc/self/cgroup", encoding="utf-8") as f:
+            lines = f.read().splitlines()
+    except OSError:
+        return None
+    for line in lines:
+        number, controllers, path = line.split(":", 2)
+        if "memory" in controllers.split(","):
+            folder, limit_file = f"/sys/fs/cgroup/memory{path}", "memory.limit_in_bytes"
+        elif number == "0" and os.path.isfile(f"/sys/fs/cgroup{path}/memory.max"):
+            folder, limit_file = f"/sys/fs/cgroup{path}", "memory.max"
+        else:
+            continue
+        group = os.path.join(folder, f"verasko-tests-{limit}")
+        try:
+            os.makedirs(group, exist_ok=True)
+            with open(os.path.join(group, limit_file), "w", encoding="utf-8") as f:
+                f.write(str(limit))
+            return group
+        except OSError:
+            return None
+    return None
+
+
+def command_of(prefix, binary, case):
+    """The command line of a case; None when its memory limit cannot be had here."""
+    command = prefix + [binary] + case["arguments"]
+    memory = case["env"].pop("MEMORY", None)
+    if memory is None:
+        return command
+    group = None if SANITIZED else memory_cgroup(int(memory.rstrip("G")) << 30)
+    if group is None:
+        return None
+    procs = os.path.join(group, "cgroup.procs")
+    return ["sh", "-c", f'echo $$ > {procs} && exec "$@"', "sh"] + command
+
+
+def run_piped(command, env, cwd, output_to=None):
+    if output_to is None:
+        stdout, close = subprocess.PIPE, False
+    else:
+        stdout = subprocess.DEVNULL if output_to == "closed" else open(
+            "/dev/null" if output_to == "read-only" else output_to,
+            "rb" if output_to == "read-only" else "wb")
+        close = output_to == "closed"
+    try:
+        done = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
+                              stderr=subprocess.PIPE, timeout=TIME_LIMIT,
+                              preexec_fn=(lambda: os.close(1)) if close else None)
     except subprocess.TimeoutExpired:
         return b"", b"took longer than the time limit", None
-    return done.stdout, done.stderr, done.returncode
+    finally:
+        if stdout not in (subprocess.PIPE, subprocess.DEVNULL):
+            stdout.close()
+    return done.stdout or b"", done.stderr, done.returncode
 
 
 def run_on_terminal(command, env, cwd):
@@ -127,52 +191,64 @@ def run_on_terminal(command, env, cwd):
     return output, error, process.wait()
 
 
-def problems_of(got, status, expected):
+def problems_of(got, status, expected, expected_error=""):
     out, err, code = got
     problems = []
     if code is None or code < 0:
         problems.append("hung" if code is None else f"ended by signal {-code}")
     elif status is not None and code != status:
         problems.append(f"exit status {code}, expected {status}")
-    if expected is not None and out != expected:
+    if expected is not None and not matches(out, expected):
         problems.append(f"standard output differs:\n    got      {out!r}\n    expected "
-                        f"{expected!r}")
-    if os.environ.get("VERASKO_SANITIZED"):
+                        f"{expected.encode()!r}")
+    if SANITIZED:
         err = SANITIZER_NOTE.sub(b"", err)
-    if err:
-        problems.append(f"standard error is not empty: {err[:300]!r}")
+    if not matches(err, expected_error):
+        problems.append(f"standard error differs:\n    got      {err[:300]!r}\n    expected "
+                        f"{expected_error.encode()!r}")
     return problems
 
 
-def run_cases(binary, models, opencv, path, wine):
-    platform = "windows" if wine else "posix"
+def run_cases(binary, models, conditions_met, path, wine, memory):
     prefix = ["wine"] if wine else []
-    runs = []
-    for case in parse(path, opencv, platform):
-        plain = re.sub(r"\{(red|green|default)\}", "", case["output"]).encode()
-        coloured = expand(case["output"], COLOURS).encode()
-        runs.append((case, "pipe", run_piped, plain))
-        if not wine:
-            runs.append((case, "terminal", run_on_terminal, coloured))
+    runs, skipped = [], 0
+    for case in parse(path, conditions_met):
+        if ("MEMORY" in case["env"]) != memory:
+            continue
+        command = command_of(prefix, binary, case)
+        if command is None:
+            skipped += 1
+            print(f"SKIP {case['line']}: no memory cgroup can be made here")
+            continue
+        plain = re.sub(r"\{(red|green|default)\}", "", case["output"] or "") or None
+        runs.append((case, command, "pipe", plain))
+        if not wine and not case["output_to"]:
+            runs.append((case, command, "terminal", expand(case["output"], COLOURS)))
 
     def one(run):
-        case, mode, runner, expected = run
-        out, err, code = runner(prefix + [binary] + case["arguments"], environment(case["env"]),
-                                models)
+        case, command, mode, expected = run
+        env = environment(case["env"])
+        if mode == "pipe":
+            out, err, code = run_piped(command, env, models, case["output_to"])
+        else:
+            out, err, code = run_on_terminal(command, env, models)
         if wine:
             out = out.replace(b"\r\n", b"\n")
-        return run, problems_of((out, err, code), case["status"], expected)
+            err = err.replace(b"\r\n", b"\n")
+        return run, problems_of((out, err, code), case["status"], expected, case["error"])
 
     failed = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-        for (case, mode, _, _), problems in pool.map(one, runs):
+        for (case, _, mode, _), problems in pool.map(one, runs):
             if problems:
                 failed += 1
                 print(f"FAIL [{mode}] {case['line']}: {case['title']}")
                 for problem in problems:
                     print("  " + problem)
-    print(f"{len(runs) - failed} passed, {failed} failed")
-    return 1 if failed or not runs else 0
+    print(f"{len(runs) - failed} passed, {failed} failed, {skipped} skipped")
+    if failed:
+        return 1
+    return 77 if skipped and not runs else 0
 
 
 def corpus_runs(corpus):
@@ -193,17 +269,17 @@ def run_corpus(binary, corpus, required):
     if not os.path.isfile(os.path.join(corpus, "manifest.tsv")):
         print(f"no corpus at {corpus}")
         return 1 if required else 77
-    runs = corpus_runs(corpus)
 
     def one(arguments):
         out, err, code = run_piped([binary] + arguments, environment({}), None)
         problems = problems_of((out, err, code), None, None)
-        if code not in (0, 255, None) and code >= 0:
+        if code is not None and code not in (0, 255) and code >= 0:
             problems.append(f"exit status {code}")
         if not (out.startswith(b"\n") and out.endswith(b"\n")):
             problems.append(f"output is not whole lines after the empty line: {out[:300]!r}")
         return arguments, problems
 
+    runs = corpus_runs(corpus)
     failed = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
         for arguments, problems in pool.map(one, runs):
@@ -228,7 +304,11 @@ def main():
             return 1
         else:
             print(f"no corpus at {corpus}: its cases are skipped")
-        return run_cases(binary, models, opencv, os.path.abspath(path), "--wine" in flags)
+        conditions_met = {opencv, "windows" if "--wine" in flags else "posix"}
+        if "--static" in flags:
+            conditions_met.add("static")
+        return run_cases(binary, models, conditions_met, os.path.abspath(path), "--wine" in flags,
+                         "--memory" in flags)
     if mode == "corpus":
         return run_corpus(binary, rest[0], "--required" in rest[1:])
     sys.exit(__doc__)

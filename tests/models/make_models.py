@@ -108,6 +108,24 @@ def rejected(folder):
     save(folder, "empty_graph.onnx", [], [], [])
 
 
+def hostile(folder):
+    """Models whose text or size is meant to harm: forged lines, terminal controls, a node the
+    protobuf reader chokes on, a tiny model that asks for 10 GiB."""
+    save(folder, "forged_node.onnx",
+         [helper.make_node("FooBar", ["x"], ["y"],
+                           name="n)\nThe model can be executed with Lumetra Vision.\n(")],
+         [tensor("x", [1, 3])], [tensor("y", [1, 3])], check=False)
+    save(folder, "escape_output.onnx", [helper.make_node("Relu", ["x"], ["y\x1b[31m"])],
+         [tensor("x", [1, 3])], [tensor("y\x1b[31m", [1, 3])])
+    save(folder, "escape_op.onnx", [helper.make_node("Foo\x1b(0", ["x"], ["y"], name="n1")],
+         [tensor("x", [1, 3])], [tensor("y", [1, 3])], check=False)
+    save(folder, "cast_without_input.onnx", [helper.make_node("Cast", [], ["y"], to=1)],
+         [tensor("x", [1, 3])], [tensor("y", [1, 3])], check=False)
+    save(folder, "huge_constant.onnx", [helper.make_node("ConstantOfShape", ["shape"], ["y"])], [],
+         [tensor("y", [1, 3, 30000, 30000])],
+         [numpy_helper.from_array(np.array([1, 3, 30000, 30000], np.int64), "shape")])
+
+
 def crashing(folder):
     """Models on which the library itself crashes; the checker must still give its verdict."""
     # CELU written out in plain operators: the importer dies reading it.
@@ -137,9 +155,19 @@ def not_models(folder):
         write(name, b"not checked beyond its name\n")
     os.makedirs(os.path.join(folder, "x.onnx"), exist_ok=True)
     conv_model = os.path.join(folder, "conv.onnx")
-    for copy in ["NET.ONNX", "net.oNnX", "dotonly/.onnx", "nested/deeper/conv.onnx"]:
+    for copy in ["NET.ONNX", "net.oNnX", "dotonly/.onnx", "nested/deeper/conv.onnx",
+                 "\x1b[31mred.onnx"]:
         os.makedirs(os.path.dirname(os.path.join(folder, copy)), exist_ok=True)
         shutil.copyfile(conv_model, os.path.join(folder, copy))
+
+
+def special_files(folder):
+    """Entries that are neither files nor folders; Windows has none of them."""
+    if os.name != "posix":
+        return
+    os.mkfifo(os.path.join(folder, "fifo.onnx"))
+    os.symlink("/dev/tty", os.path.join(folder, "tty.onnx"))
+    os.symlink("/dev/zero", os.path.join(folder, "zero.onnx"))
 
 
 def main():
@@ -148,8 +176,10 @@ def main():
     example(folder)
     loadable(folder)
     rejected(folder)
+    hostile(folder)
     crashing(folder)
     not_models(folder)
+    special_files(folder)
 
 
 if __name__ == "__main__":

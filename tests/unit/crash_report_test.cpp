@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "check/library_window.h"
+#include "report/console.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -91,6 +92,23 @@ TEST(CrashReportDeathTest, ACrashWhileLoadingIsAFailedLoadThatNamesTheCrash) {
   EXPECT_EQ(report(), "Failed loading 'm.onnx'\nThe library crashed with SIGSEGV.\n");
 #endif
 }
+
+#ifndef _WIN32
+TEST(InterruptDeathTest, AnInterruptedRedLineLeavesTheTerminalAsItWas) {
+  EXPECT_EXIT(
+      {
+        std::fflush(stdout);
+        if (!std::freopen(reportFile().c_str(), "wb", stdout)) std::abort();
+        setConsoleColorsEnabled(true);
+        resetColorOnInterrupt();
+        setConsoleColor(Red);
+        std::cout << "half a li" << std::flush;
+        raise(SIGINT);
+      },
+      ::testing::KilledBySignal(SIGINT), "");
+  EXPECT_EQ(report(), "\x1b[31mhalf a li\x1b[0m");
+}
+#endif
 
 TEST(LibraryWindow, CapturesTheStreamsAndPutsThemBackOnEveryWayOut) {
   std::streambuf* const out = std::cout.rdbuf();

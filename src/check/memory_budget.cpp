@@ -1,0 +1,111 @@
+#include "check/memory_budget.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+constexpr std::uint64_t kUnknown = 0;
+
+#ifndef _WIN32
+
+// The first number after `key` in the file, in the unit `scale`; kUnknown when absent.
+std::uint64_t numberAfter(const std::string& path, const std::string& key, std::uint64_t scale) {
+  std::ifstream file(path);
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.compare(0, key.size(), key) != 0) continue;
+    std::istringstream rest(line.substr(key.size()));
+    std::uint64_t value = 0;
+    if (rest >> value) return value * scale;
+  }
+  return kUnknown;
+}
+
+std::uint64_t numberIn(const std::string& path) {
+  return numberAfter(path, "", 1);
+}
+
+// What the cgroup of this process and those above it still allow: limit less usage.
+std::uint64_t cgroupRoom() {
+  std::uint64_t room = kUnknown;
+  std::ifstream groups("/proc/self/cgroup");
+  std::string line;
+  while (std::getline(groups, line)) {
+    std::string folder;
+    std::string limitFile;
+    std::string usageFile;
+    if (line.compare(0, 3, "0::") == 0) {
+      folder = "/sys/fs/cgroup" + line.substr(3);
+      limitFile = "/memory.max";
+      usageFile = "/memory.current";
+    } else if (line.find(":memory:") != std::string::npos) {
+      folder = "/sys/fs/cgroup/memory" + line.substr(line.find(":memory:") + 8);
+      limitFile = "/memory.limit_in_bytes";
+      usageFile = "/memory.usage_in_bytes";
+    } else {
+      continue;
+    }
+    for (;;) {
+      const std::uint64_t limit = numberIn(folder + limitFile);  // "max" reads as unknown
+      const std::uint64_t usage = numberIn(folder + usageFile);
+      if (limit != kUnknown && limit >= usage && (room == kUnknown || limit - usage < room)) {
+        room = limit - usage;
+      }
+      const size_t slash = folder.find_last_of('/');
+      if (folder.size() <= 15 || slash == std::string::npos) break;
+      folder.erase(slash);
+    }
+  }
+  return room;
+}
+
+#endif
+
+std::uint64_t measureBudget() {
+#ifdef _WIN32
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return kUnknown;
+  return std::min<std::uint64_t>(status.ullAvailPhys, status.ullAvailVirtual);
+#else
+  const std::uint64_t available = numberAfter("/proc/meminfo", "MemAvailable:", 1024);
+  const std::uint64_t room = cgroupRoom();
+  if (available == kUnknown) return room;
+  if (room == kUnknown) return available;
+  return std::min(available, room);
+#endif
+}
+
+}  // namespace
+
+std::uint64_t memoryBudget() {
+  static const std::uint64_t budget = measureBudget();
+  return budget;
+}
+
+void applyMemoryBudget() {
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+  const std::uint64_t budget = memoryBudget();
+  const std::uint64_t held = numberAfter("/proc/self/status", "VmSize:", 1024);
+  if (budget == kUnknown || held == kUnknown) return;
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_AS, &limit) != 0) return;
+  const rlim_t wanted = static_cast<rlim_t>(held + budget);
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= wanted) return;
+  limit.rlim_cur = wanted;
+  setrlimit(RLIMIT_AS, &limit);
+#endif
+}
+
+std::string memoryBudgetText() {
+  const std::uint64_t tenths = memoryBudget() * 10 / (std::uint64_t{1} << 30);
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " GiB";
+}
