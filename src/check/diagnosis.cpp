@@ -46,9 +46,9 @@ std::string loadFailureReason(const std::string& captured, std::exception_ptr fa
   }
 }
 
-bool isMemoryShortage(std::exception_ptr failure) {
+bool isMemoryShortage(std::exception_ptr error) {
   try {
-    std::rethrow_exception(failure);
+    std::rethrow_exception(error);
   } catch (const cv::Exception& error) {
     // The importer wraps what failed inside a node into an error of its own.
     return error.code == cv::Error::StsNoMem ||
@@ -59,4 +59,9 @@ bool isMemoryShortage(std::exception_ptr failure) {
   } catch (...) {
     return false;
   }
+}
+
+std::string failureReason(Failure failure, const std::string& captured, std::exception_ptr error) {
+  if (isMemoryShortage(error)) return memoryShortageReason(failure);
+  return failure == Failure::kLoad ? loadFailureReason(captured, error) : "";
 }

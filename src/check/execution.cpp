@@ -31,8 +31,8 @@ int executeModel(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape, Fai
     printColoredLines(Green, {"The model can be executed with Lumetra Vision."});
     return 0;
   } catch (...) {
-    const bool memory = isMemoryShortage(std::current_exception());
-    reportFailure(failure, modelFileName, memory ? memoryShortageReason(failure) : "");
+    reportFailure(failure, modelFileName,
+                  failureReason(failure, captures.second.str(), std::current_exception()));
     return -1;
   }
 }

@@ -77,10 +77,8 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
     return loadAndExecute(modelPath, modelFileName, userShape, captures);
   } catch (...) {
     // The windows have put the console back; the network is gone.
-    const std::exception_ptr failure = std::current_exception();
     reportFailure(Failure::kLoad, modelFileName,
-                  isMemoryShortage(failure) ? memoryShortageReason(Failure::kLoad)
-                                            : loadFailureReason(captures.second.str(), failure));
+                  failureReason(Failure::kLoad, captures.second.str(), std::current_exception()));
     return -1;
   }
 }

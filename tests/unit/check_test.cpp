@@ -55,6 +55,20 @@ TEST(LoadFailureReason, FailuresOfOtherKindsAreNamedToo) {
             "The library failed with an unknown error.");
 }
 
+TEST(FailureReason, ShortageOfMemoryIsNamedWhereverItStrikes) {
+  const cv::Exception wrapped(
+      -2, "> Node [ConstantOfShape]:(y) parse error: (-4:Insufficient memory)", "f", "x", 1);
+  EXPECT_EQ(failureReason(Failure::kLoad, "[a]:(b)", std::make_exception_ptr(wrapped))
+                .rfind("The model needs more memory than ", 0),
+            0u);
+  EXPECT_EQ(failureReason(Failure::kExecution, "", std::make_exception_ptr(std::bad_alloc()))
+                .rfind("The test needs more memory than ", 0),
+            0u);
+  EXPECT_EQ(failureReason(Failure::kExecution, "[a]:(b)",
+                          std::make_exception_ptr(cv::Exception(-2, "bad", "f", "x", 1))),
+            "");
+}
+
 struct Inspection {
   std::string text;
   std::optional<int> status;
