@@ -1,8 +1,9 @@
 #include "check/library_window.h"
 
+#include <fcntl.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,18 +11,12 @@
 #include "check/crash_report.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
-#ifdef _WIN32
 extern "C" char** _environ;
 #define VERASKO_ENVIRON _environ
 #else
+#include <unistd.h>
 extern "C" char** environ;
 #define VERASKO_ENVIRON environ
 #endif
