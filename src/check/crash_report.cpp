@@ -20,7 +20,11 @@ std::string crashPlain;
 std::vector<std::string> crashRed;
 void (*crashRestore)() = nullptr;
 bool crashArmed = false;
+#ifdef _WIN32
+const char kUnwritten[] = "Verasko: cannot write the crash report to standard output\r\n";
+#else
 const char kUnwritten[] = "Verasko: cannot write the crash report to standard output\n";
+#endif
 
 #ifdef _WIN32
 

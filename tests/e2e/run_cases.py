@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """Runs the built checker and holds it to what it must write.
 
-    run_cases.py cases BINARY MODELS OPENCV_VERSION CORPUS CASES [--wine] [--static] [--required]
-                       [--memory]
+    run_cases.py cases BINARY MODELS OPENCV_VERSION CORPUS CASES [--wine] [--static] [--memory]
         every case of the table: the whole standard output, the exit status and the standard
         error (empty unless the case says otherwise); through a pipe, where no colour may
         appear, and on a terminal, where the colour codes must stand where the case marks them.
         With --wine the binary is a Windows program: it runs under Wine, piped only, and lines
         may end in CRLF. --static says that OpenCV is linked in. Cases on the models of the
-        corpus are skipped when it is missing, or fail with --required. The cases in a memory
+        corpus are skipped when it is missing (the corpus test says whether that may be). The
+        cases in a memory
         cgroup run alone, with --memory: where no cgroup can be made (or under a sanitizer) they
         are skipped, and the test with them (status 77).
     run_cases.py corpus BINARY CORPUS [--required]
@@ -39,8 +39,9 @@ KEPT = re.compile(r"PATH|HOME|(ASAN|UBSAN|LSAN)_OPTIONS|WINEPREFIX")
 # standard error; the library then reports the failure as usual.
 SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ "
                             rb"bytes\n")
-# Where standard output goes in the cases that end with one of these words.
-OUTPUTS = {">&-": "closed", ">/dev/full": "/dev/full", ">readonly": "read-only"}
+# Where standard output goes in the cases that end with one of these words: a file and the mode
+# to open it in; ">&-" closes it.
+OUTPUTS = {">&-": None, ">/dev/full": ("/dev/full", "wb"), ">readonly": ("/dev/null", "rb")}
 SANITIZED = bool(os.environ.get("VERASKO_SANITIZED"))
 
 
@@ -67,7 +68,7 @@ def parse(path, conditions_met):
             output, _, error = expected.partition("2> ")
             words = shlex.split(command)
             case = {"line": f"{path}:{number}", "title": line, "status": int(words.pop(0)),
-                    "env": {}, "output_to": OUTPUTS.get(words[-1])}
+                    "env": {}, "output_to": words[-1] if words[-1] in OUTPUTS else None}
             if case["output_to"]:
                 words.pop()
             while "=" in words[0]:
@@ -147,21 +148,16 @@ def command_of(prefix, binary, case):
 
 
 def run_piped(command, env, cwd, output_to=None):
-    if output_to is None:
-        stdout, close = subprocess.PIPE, False
-    else:
-        stdout = subprocess.DEVNULL if output_to == "closed" else open(
-            "/dev/null" if output_to == "read-only" else output_to,
-            "rb" if output_to == "read-only" else "wb")
-        close = output_to == "closed"
+    redirect = OUTPUTS.get(output_to)
+    stdout = open(*redirect) if redirect else subprocess.DEVNULL if output_to else subprocess.PIPE
     try:
         done = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
                               stderr=subprocess.PIPE, timeout=TIME_LIMIT,
-                              preexec_fn=(lambda: os.close(1)) if close else None)
+                              preexec_fn=(lambda: os.close(1)) if output_to == ">&-" else None)
     except subprocess.TimeoutExpired:
         return b"", b"took longer than the time limit", None
     finally:
-        if stdout not in (subprocess.PIPE, subprocess.DEVNULL):
+        if redirect:
             stdout.close()
     return done.stdout or b"", done.stderr, done.returncode
 
@@ -299,9 +295,6 @@ def main():
         ARGUMENT_TEXTS["{winmodels}"] = "Z:" + models.replace("/", "\\")
         if os.path.isfile(os.path.join(corpus, "manifest.tsv")):
             ARGUMENT_TEXTS["{corpus}"] = os.path.abspath(corpus)
-        elif "--required" in flags:
-            print(f"no corpus at {corpus}")
-            return 1
         else:
             print(f"no corpus at {corpus}: its cases are skipped")
         conditions_met = {opencv, "windows" if "--wine" in flags else "posix"}
