@@ -3,8 +3,10 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "check/model_check.h"
+#include "check/worker_process.h"
 #include "cli/arguments.h"
 #include "report/console.h"
 #include "report/text.h"
@@ -13,21 +15,28 @@ namespace {
 
 int check(int argc, char** argv) {
   std::cout << "\n";
+  // The options are taken out first; what remains is read as if they had never been there.
+  std::vector<char*> arguments(argv, argv + argc);
+  std::string timeLimit;
+  if (!takeTimeLimit(arguments, timeLimit)) return -1;
+  const int count = static_cast<int>(arguments.size());
   try {
-    if (!checkArguments(argc, argv)) return 0;
+    if (!checkArguments(count, arguments.data())) return 0;
   } catch (const std::filesystem::filesystem_error& error) {
-    reportUncheckablePath(argv[1], error);
+    reportUncheckablePath(arguments[1], error);
     return -1;
   }
-  return checkModel(argv[1], visibleText(fileNameOf(argv[1])), parseUserShape(argc, argv));
+  return checkModel(arguments[1], visibleText(fileNameOf(arguments[1])),
+                    parseUserShape(count, arguments.data()), timeLimit);
 }
 
 }  // namespace
 
 int runVerasko(int argc, char** argv) {
+  if (isWorkerInvocation(argc, argv)) return runWorkerInvocation();
   holdStandardDescriptors();
   decideConsoleColors();
-  resetColorOnInterrupt();
+  resetColorOnInterrupt(stopWorker);
   const int status = check(argc, argv);
   // A report that did not reach its reader is no verdict.
   const std::string failure = outputFailure();

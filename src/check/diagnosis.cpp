@@ -25,25 +25,26 @@ bool isUnknownFormat(const std::string& description) {
   return description.compare(0, sizeof kUnknownFormat - 1, kUnknownFormat) == 0;
 }
 
-std::string loadFailureReason(const std::string& captured, const std::string& description) {
-  if (!captured.empty()) {
-    const std::string node = lastLoggedNode(captured);
-    return node.empty() ? "" : "First unsupported node: " + visibleText(node);
-  }
-  if (isUnknownFormat(description)) return "Unsupported format (not an onnx file)";
-  return visibleText(description, true);
-}
-
-std::string loadFailureReason(const std::string& captured, std::exception_ptr failure) {
+Diagnosis loadFailureCause(const std::string& captured, std::exception_ptr failure) {
+  if (isMemoryShortage(failure)) return {Cause::kMemory, ""};
   try {
     std::rethrow_exception(failure);
   } catch (const cv::Exception& error) {
-    return loadFailureReason(captured, error.err);
+    if (!captured.empty()) {
+      const std::string node = lastLoggedNode(captured);
+      return node.empty() ? Diagnosis{Cause::kNoNode, ""} : Diagnosis{Cause::kNode, node};
+    }
+    if (isUnknownFormat(error.err)) return {Cause::kUnknownFormat, ""};
+    return {Cause::kDescription, error.err};
   } catch (const std::exception& error) {
-    return visibleText(error.what(), true);
+    return {Cause::kMessage, error.what()};
   } catch (...) {
-    return "The library failed with an unknown error.";
+    return {Cause::kUnknown, ""};
   }
+}
+
+Diagnosis executionFailureCause(std::exception_ptr failure) {
+  return {isMemoryShortage(failure) ? Cause::kMemory : Cause::kNone, ""};
 }
 
 bool isMemoryShortage(std::exception_ptr error) {
@@ -61,7 +62,17 @@ bool isMemoryShortage(std::exception_ptr error) {
   }
 }
 
-std::string failureReason(Failure failure, const std::string& captured, std::exception_ptr error) {
-  if (isMemoryShortage(error)) return memoryShortageReason(failure);
-  return failure == Failure::kLoad ? loadFailureReason(captured, error) : "";
+std::string failureReason(Failure failure, const Diagnosis& diagnosis) {
+  const std::string& text = diagnosis.second;
+  switch (diagnosis.first) {
+    case Cause::kNode: return "First unsupported node: " + visibleText(text);
+    case Cause::kUnknownFormat: return "Unsupported format (not an onnx file)";
+    case Cause::kDescription:
+    case Cause::kMessage: return visibleText(text, true);
+    case Cause::kUnknown: return "The library failed with an unknown error.";
+    case Cause::kMemory: return memoryShortageReason(failure);
+    case Cause::kNoNode:
+    case Cause::kNone: break;
+  }
+  return "";
 }

@@ -1,11 +1,25 @@
-// Why a model failed to load, in the most specific words available: the node the library
-// rejected, an unknown file format, or the library's own description.
+// Why the check failed, in the most specific words available. The worker tells the cause from
+// the library's exception and captured log (the node the library rejected, an unknown file
+// format, the library's own description, a shortage of memory); the parent words it.
 #pragma once
 
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "check/failure.h"
+
+enum class Cause : char {
+  kNode = 'n',           // the text is the node the library rejected
+  kNoNode = 'b',         // the library logged something but named no node
+  kUnknownFormat = 'f',  // the library could not tell the model's format
+  kDescription = 'd',    // the text is the library's description, line ends kept
+  kMessage = 'm',        // the text is what another exception said
+  kUnknown = 'u',        // a failure that says nothing
+  kMemory = 'M',         // an allocation that the library or the system could not make
+  kNone = '-',           // nothing more to say, as after a failed execution
+};
+using Diagnosis = std::pair<Cause, std::string>;
 
 // The text from the last "[" to the last ")" of the library's captured error output, both
 // included: the library logs the node it rejects in that form, and logs nothing after it. Empty
@@ -15,17 +29,15 @@ std::string lastLoggedNode(const std::string& captured);
 // True when the description says that the library could not tell the model's format.
 bool isUnknownFormat(const std::string& description);
 
-// The second line of a load failure: the rejected node when anything was captured, otherwise
-// the format complaint or the description itself.
-std::string loadFailureReason(const std::string& captured, const std::string& description);
+// The cause of a failed load: the rejected node when anything was captured, otherwise the
+// format complaint or the description itself; for another exception its own words.
+Diagnosis loadFailureCause(const std::string& captured, std::exception_ptr failure);
 
-// The reason for any failure that ends the check as a failed load: the library's, as above; for
-// another exception its own words; for anything else a plain statement.
-std::string loadFailureReason(const std::string& captured, std::exception_ptr failure);
+// The cause of a failed execution: a shortage of memory, or nothing to add.
+Diagnosis executionFailureCause(std::exception_ptr failure);
 
 // True when the failure is an allocation that the library or the system could not make.
 bool isMemoryShortage(std::exception_ptr error);
 
-// The reason line of a failure that ended the check: for want of memory, what needed it; for a
-// failed load, the load failure's reason above; a failed execution has none otherwise.
-std::string failureReason(Failure failure, const std::string& captured, std::exception_ptr error);
+// The reason line of a failure of `failure`'s kind, made printable; empty for none.
+std::string failureReason(Failure failure, const Diagnosis& diagnosis);

@@ -27,6 +27,10 @@ std::string memoryShortageReason(Failure failure) {
   return needs + " needs more memory than the " + memoryBudgetText() + " available.";
 }
 
+std::string timeLimitReason(const std::string& timeLimit) {
+  return "The library did not finish within the time limit of " + timeLimit + " s.";
+}
+
 void reportFailure(Failure failure, const std::string& modelFileName, const std::string& reason) {
   const std::string warning = failureWarning(failure);
   if (!warning.empty()) std::cout << warning << std::endl;

@@ -1,5 +1,4 @@
-// The words of a failed load and of a failed execution, composed here alone: the normal path
-// writes them, and the crash report prepares the same lines before the library is called.
+// The words of a failed load and of a failed execution, composed here alone.
 #pragma once
 
 #include <string>
@@ -15,11 +14,14 @@ std::string failureWarning(Failure failure);
 std::vector<std::string> failureLines(Failure failure, const std::string& modelFileName,
                                       const std::string& reason);
 
-// The reason of a failed load when the library crashed, named as the crash report names it.
+// The reason of a failed load when the library crashed, by the crash's name ("SIGSEGV").
 std::string crashReason(const std::string& crashName);
 
 // The reason of a failure for want of memory: what needed it, and the run's memory budget.
 std::string memoryShortageReason(Failure failure);
+
+// The reason when the library ran past the time limit (in seconds, as typed).
+std::string timeLimitReason(const std::string& timeLimit);
 
 // Writes the warning, if any, then the red lines.
 void reportFailure(Failure failure, const std::string& modelFileName, const std::string& reason);

@@ -33,7 +33,8 @@ std::uint64_t numberIn(const std::string& path) {
   return numberAfter(path, "", 1);
 }
 
-// What the cgroup of this process and those above it still allow: limit less usage.
+// What the cgroup of this process and those above it still allow: limit less usage, where the
+// page cache that the system can reclaim counts as free.
 std::uint64_t cgroupRoom() {
   std::uint64_t room = kUnknown;
   std::ifstream groups("/proc/self/cgroup");
@@ -42,20 +43,25 @@ std::uint64_t cgroupRoom() {
     std::string folder;
     std::string limitFile;
     std::string usageFile;
+    std::string reclaimable;
     if (line.compare(0, 3, "0::") == 0) {
       folder = "/sys/fs/cgroup" + line.substr(3);
       limitFile = "/memory.max";
       usageFile = "/memory.current";
+      reclaimable = "inactive_file ";
     } else if (line.find(":memory:") != std::string::npos) {
       folder = "/sys/fs/cgroup/memory" + line.substr(line.find(":memory:") + 8);
       limitFile = "/memory.limit_in_bytes";
       usageFile = "/memory.usage_in_bytes";
+      reclaimable = "total_inactive_file ";
     } else {
       continue;
     }
     for (;;) {
       const std::uint64_t limit = numberIn(folder + limitFile);  // "max" reads as unknown
-      const std::uint64_t usage = numberIn(folder + usageFile);
+      const std::uint64_t cache = numberAfter(folder + "/memory.stat", reclaimable, 1);
+      const std::uint64_t held = numberIn(folder + usageFile);
+      const std::uint64_t usage = held > cache ? held - cache : 0;
       if (limit != kUnknown && limit >= usage && (room == kUnknown || limit - usage < room)) {
         room = limit - usage;
       }
@@ -67,6 +73,21 @@ std::uint64_t cgroupRoom() {
   return room;
 }
 
+// What the address-space limit that the caller set leaves beside what the process holds.
+std::uint64_t addressSpaceRoom() {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnknown;
+  const std::uint64_t held = numberAfter("/proc/self/status", "VmSize:", 1024);
+  // Nothing left is still a budget: 1 byte, which reads as 0.0 GiB.
+  return limit.rlim_cur > held ? limit.rlim_cur - held : 1;
+}
+
+std::uint64_t smallerKnown(std::uint64_t a, std::uint64_t b) {
+  if (a == kUnknown) return b;
+  if (b == kUnknown) return a;
+  return std::min(a, b);
+}
+
 #endif
 
 std::uint64_t measureBudget() {
@@ -76,11 +97,8 @@ std::uint64_t measureBudget() {
   if (!GlobalMemoryStatusEx(&status)) return kUnknown;
   return std::min<std::uint64_t>(status.ullAvailPhys, status.ullAvailVirtual);
 #else
-  const std::uint64_t available = numberAfter("/proc/meminfo", "MemAvailable:", 1024);
-  const std::uint64_t room = cgroupRoom();
-  if (available == kUnknown) return room;
-  if (room == kUnknown) return available;
-  return std::min(available, room);
+  return smallerKnown(numberAfter("/proc/meminfo", "MemAvailable:", 1024),
+                      smallerKnown(cgroupRoom(), addressSpaceRoom()));
 #endif
 }
 

@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 
-// The smaller of the memory available when the run started and what the process's cgroup
-// still allows (cgroup v1 or v2); 0 when neither can be read. Read once, then kept.
+// The least of the memory available when the run started, what the process's cgroup still
+// allows (cgroup v1 or v2, with its reclaimable page cache counted as free), and what an
+// address-space limit set by the caller leaves; 0 when none can be read. Read once, then kept.
 std::uint64_t memoryBudget();
 
 // Limits the address space to what the process holds now plus the budget. Not applied in

@@ -1,7 +1,5 @@
 #include "check/model_check.h"
 
-#include <opencv2/core/utils/logger.hpp>
-
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -11,9 +9,11 @@
 #include "check/diagnosis.h"
 #include "check/execution.h"
 #include "check/input_report.h"
-#include "check/library_window.h"
 #include "check/memory_budget.h"
+#include "check/worker.h"
+#include "check/worker_process.h"
 #include "report/console.h"
+#include "report/text.h"
 
 namespace {
 
@@ -33,52 +33,79 @@ std::string specialFileKind(const char* modelPath) {
   }
 }
 
-int loadAndExecute(const char* modelPath, const std::string& modelFileName,
-                   const cv::dnn::MatShape& userShape, Captures& captures) {
-  const std::string kind = specialFileKind(modelPath);
-  if (!kind.empty()) throw std::runtime_error("The file is " + kind + ", not a model file.");
-  cv::dnn::Net net;
-  {
-    LibraryWindow window(captures, Failure::kLoad, modelFileName);
-    net = cv::dnn::readNet(modelPath, "", "");
+// The reason line for a worker that ended without its last record, in the stage it was in.
+std::string endingReason(Failure stage, const Ending& ending, const std::string& timeLimit) {
+  switch (ending.first) {
+    case WorkerEnd::kCrash: return stage == Failure::kLoad ? crashReason(ending.second) : "";
+    case WorkerEnd::kKilled: return memoryShortageReason(stage);
+    case WorkerEnd::kTimeLimit: return timeLimitReason(timeLimit);
+    case WorkerEnd::kExitStatus:
+    case WorkerEnd::kFinished: break;
   }
-  if (net.empty()) {
-    printColoredLines(Red, {"Empty model: '" + modelFileName + "'"});
-    return 0;
-  }
-  std::cout << "Successfully loaded '" << modelFileName << "'" << std::endl;
-
-  std::vector<cv::dnn::MatShape> layerInputShapes;
-  std::vector<cv::dnn::MatShape> modelInputShapes;
-  {
-    LibraryWindow window(captures, Failure::kLoad, modelFileName);
-    net.getLayerShapes(cv::dnn::MatShape(), 0, layerInputShapes, modelInputShapes);
-  }
-  if (const std::optional<int> status = reportInputs(modelInputShapes, userShape, modelFileName)) {
-    return *status;
-  }
-  const bool inputShapeDynamic = modelInputShapes.empty();
-  const cv::dnn::MatShape modelInputShape =
-      inputShapeDynamic ? cv::dnn::MatShape() : modelInputShapes[0];
-  return executeModel(net, userShape.empty() ? modelInputShape : userShape,
-                      executionFailure(userShape, modelInputShape, inputShapeDynamic),
-                      modelFileName, captures);
+  return "The library ended the check with exit status " + ending.second + ".";
 }
 
 }  // namespace
 
 int checkModel(const char* modelPath, const std::string& modelFileName,
-               const cv::dnn::MatShape& userShape) {
-  // The library's words are those of its default log level, whatever was set before.
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_WARNING);
-  applyMemoryBudget();
-  Captures captures;
-  try {
-    return loadAndExecute(modelPath, modelFileName, userShape, captures);
-  } catch (...) {
-    // The windows have put the console back; the network is gone.
-    reportFailure(Failure::kLoad, modelFileName,
-                  failureReason(Failure::kLoad, captures.second.str(), std::current_exception()));
+               const cv::dnn::MatShape& userShape, const std::string& timeLimit) {
+  const std::string kind = specialFileKind(modelPath);
+  if (!kind.empty()) {
+    reportFailure(Failure::kLoad, modelFileName, "The file is " + kind + ", not a model file.");
     return -1;
   }
+  memoryBudget();  // measured once, before the worker starts, for both sides
+  Failure stage = Failure::kLoad;
+  std::optional<int> status;
+  bool executed = false;
+  cv::dnn::MatShape modelInputShape;
+  bool inputShapeDynamic = false;
+  const auto onRecord = [&](const Record& record) {
+    const std::vector<std::string>& fields = record.second;
+    switch (record.first) {
+      case 'L': std::cout << "Successfully loaded '" << modelFileName << "'" << std::endl; break;
+      case 'E':
+        printColoredLines(Red, {"Empty model: '" + modelFileName + "'"});
+        status = 0;
+        break;
+      case 'I': {
+        std::vector<cv::dnn::MatShape> shapes;
+        for (const std::string& field : fields) shapes.push_back(shapeOfField(field));
+        status = reportInputs(shapes, userShape, modelFileName);
+        inputShapeDynamic = shapes.empty();
+        if (!shapes.empty()) modelInputShape = shapes[0];
+        break;
+      }
+      case 'X': stage = executionFailure(userShape, modelInputShape, inputShapeDynamic); break;
+      case 'O':
+        reportOutputs(fields);
+        executed = true;
+        break;
+      case 'F':
+        if (fields.size() == 2 && !fields[0].empty() && !status) {
+          reportFailure(stage, modelFileName,
+                        failureReason(stage, {static_cast<Cause>(fields[0][0]), fields[1]}));
+          status = -1;
+        }
+        break;
+      default: break;
+    }
+  };
+  Ending ending;
+  try {
+    ending =
+        runWorker(modelPath, userShape, timeLimit.empty() ? 0 : std::stod(timeLimit), onRecord);
+  } catch (const std::exception& error) {
+    reportFailure(Failure::kLoad, modelFileName, visibleText(error.what()));
+    return -1;
+  }
+  if (ending.first == WorkerEnd::kFinished && (status || executed)) {
+    if (status) return *status;
+    printColoredLines(Green, {"The model can be executed with Lumetra Vision."});
+    return 0;
+  }
+  // A worker that did not end in order: whatever it reported, the check failed where it was.
+  if (status == -1) return -1;
+  reportFailure(stage, modelFileName, endingReason(stage, ending, timeLimit));
+  return -1;
 }

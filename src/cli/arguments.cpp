@@ -1,6 +1,8 @@
 #include "cli/arguments.h"
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -108,4 +110,26 @@ cv::dnn::MatShape parseUserShape(int argc, char** argv) {
 void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error) {
   printColoredLines(
       Red, {"The file '" + visibleText(path) + "' cannot be checked: " + error.code().message()});
+}
+
+bool takeTimeLimit(std::vector<char*>& arguments, std::string& timeLimit) {
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    if (std::strcmp(arguments[i], "--time-limit") != 0) continue;
+    const std::string value = i + 1 < arguments.size() ? arguments[i + 1] : "";
+    arguments.erase(
+        arguments.begin() + static_cast<std::ptrdiff_t>(i),
+        arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i + 2, arguments.size())));
+    char* end = nullptr;
+    const double seconds = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0) {
+      printColoredLines(Red, {"The time limit '" + visibleText(value) +
+                              "' is not a number of seconds greater than 0."});
+      return false;
+    }
+    std::ostringstream text;
+    text << seconds;
+    timeLimit = text.str();
+    --i;
+  }
+  return true;
 }

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // Answers a switch or rejects a missing or non-ONNX model path, and then answers false: the run
 // ends with status 0. Answers true when argv[1] names an existing ONNX file. Throws
@@ -29,3 +30,8 @@ cv::dnn::MatShape parseUserShape(int argc, char** argv);
 
 // The red report of a path whose existence could not be determined.
 void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error);
+
+// Takes "--time-limit SECONDS" out of the arguments, wherever it stands, and keeps the seconds
+// in `timeLimit` as a plain number ("2.5"). Answers false after a red message when the value is
+// no number greater than 0.
+bool takeTimeLimit(std::vector<char*>& arguments, std::string& timeLimit);

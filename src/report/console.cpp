@@ -20,6 +20,8 @@ bool colorsEnabled = false;
 // Whether a colour other than Default is in force, for the interruption handler.
 volatile std::sig_atomic_t colorActive = 0;
 bool outputWasClosed = false;
+// Called first on an interruption, to end what the run started.
+void (*volatile interruptCleanup)() = nullptr;
 
 bool outputIsTerminal() {
 #ifdef _WIN32
@@ -33,6 +35,7 @@ bool outputIsTerminal() {
 #ifdef _WIN32
 
 BOOL WINAPI onInterrupt(DWORD) {
+  if (interruptCleanup != nullptr) interruptCleanup();
   if (colorActive) {
     SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), static_cast<WORD>(Default));
   }
@@ -44,6 +47,7 @@ BOOL WINAPI onInterrupt(DWORD) {
 const int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void onInterrupt(int signal) {
+  if (interruptCleanup != nullptr) interruptCleanup();
   if (colorActive) {
     static const char kReset[] = "\x1b[0m";
     if (write(STDOUT_FILENO, kReset, sizeof kReset - 1) < 0) {
@@ -109,7 +113,8 @@ void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines
   setConsoleColor(Default);
 }
 
-void resetColorOnInterrupt() {
+void resetColorOnInterrupt(void (*cleanup)()) {
+  interruptCleanup = cleanup;
 #ifdef _WIN32
   SetConsoleCtrlHandler(onInterrupt, TRUE);
 #else
@@ -122,6 +127,8 @@ void resetColorOnInterrupt() {
 
 void holdStandardDescriptors() {
 #ifndef _WIN32
+  // A file-size limit fails the write, as a full disk does, instead of ending the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
     if (fcntl(descriptor, F_GETFD) != -1) continue;
     if (descriptor == STDOUT_FILENO) outputWasClosed = true;

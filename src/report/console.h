@@ -26,12 +26,14 @@ void setConsoleColor(ConsoleColor color);
 // last one, so that no colour leaks onto the next line.
 void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines);
 
-// Lets an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C or a closed console on Windows) put the
-// colour back to Default when one is in force, before the process ends as the signal would.
-void resetColorOnInterrupt();
+// Lets an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C or a closed console on Windows) call
+// `cleanup` (which must be safe in a signal handler), then put the colour back to Default when
+// one is in force, before the process ends as the signal would.
+void resetColorOnInterrupt(void (*cleanup)() = nullptr);
 
 // Keeps the standard descriptors from being reused: one that is closed at start gets a
-// placeholder that takes no writes, so that no file the run opens can take its place.
+// placeholder that takes no writes, so that no file the run opens can take its place. A
+// file-size limit then makes writes fail instead of ending the process.
 void holdStandardDescriptors();
 
 // Flushes standard output and answers why what was written did not all reach it, or nothing

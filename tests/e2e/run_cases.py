@@ -25,8 +25,10 @@ import concurrent.futures
 import os
 import pty
 import re
+import resource
 import select
 import shlex
+import signal
 import subprocess
 import sys
 import termios
@@ -41,7 +43,10 @@ SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to alloca
                             rb"bytes\n")
 # Where standard output goes in the cases that end with one of these words: a file and the mode
 # to open it in; ">&-" closes it.
-OUTPUTS = {">&-": None, ">/dev/full": ("/dev/full", "wb"), ">readonly": ("/dev/null", "rb")}
+OUTPUTS = {">&-": None, ">/dev/full": ("/dev/full", "wb"), ">readonly": ("/dev/null", "rb"),
+           ">no-room": ("verasko-no-room.txt", "wb")}
+# Cases that only a pipe can run: the runner must read what is written, or set a limit.
+PIPED_ONLY = {"KILL_WORKER", "AS_LIMIT"}
 SANITIZED = bool(os.environ.get("VERASKO_SANITIZED"))
 
 
@@ -103,8 +108,9 @@ def expected_text(written, texts, model):
 
 def matches(got, expected):
     """{any} in the expected text stands for any text within a line, as a number that depends
-    on the machine."""
+    on the machine, and {lines} for any whole lines."""
     pattern = re.escape(expected.encode()).replace(re.escape(b"{any}"), b"[^\n]*")
+    pattern = pattern.replace(re.escape(b"{lines}"), b"(?:[^\n]*\n)*")
     return re.fullmatch(pattern, got) is not None
 
 
@@ -135,7 +141,8 @@ def memory_cgroup(limit):
 
 
 def command_of(prefix, binary, case):
-    """The command line of a case; None when its memory limit cannot be had here."""
+    """The command line of a case; None when its memory limit cannot be had here. PAGECACHE=N
+    (in MiB) fills the cgroup's page cache with a file of that size first."""
     command = prefix + [binary] + case["arguments"]
     memory = case["env"].pop("MEMORY", None)
     if memory is None:
@@ -144,22 +151,55 @@ def command_of(prefix, binary, case):
     if group is None:
         return None
     procs = os.path.join(group, "cgroup.procs")
+    cache = case["env"].pop("PAGECACHE", None)
+    if cache:
+        # Clean page cache that the cgroup holds while the checker runs.
+        fill = f"verasko-cache-{os.getpid()}-{case['line'].rsplit(':', 1)[1]}"
+        return ["sh", "-c", f'echo $$ > {procs} && dd if=/dev/zero of={fill} bs=1M count={cache} '
+                f'status=none && sync && "$@"; status=$?; rm -f {fill}; exit $status', "sh"] + command
     return ["sh", "-c", f'echo $$ > {procs} && exec "$@"', "sh"] + command
 
 
 def run_piped(command, env, cwd, output_to=None):
+    """Runs the command with its standard output piped or redirected. Beside the environment
+    proper, AS_LIMIT=N (GiB) limits its address space and KILL_WORKER=TEXT kills its worker
+    process by SIGKILL once TEXT has been written."""
     redirect = OUTPUTS.get(output_to)
-    stdout = open(*redirect) if redirect else subprocess.DEVNULL if output_to else subprocess.PIPE
+    limit = env.pop("AS_LIMIT", None)
+    kill_after = env.pop("KILL_WORKER", None)
+
+    def prepare():
+        if output_to == ">&-":
+            os.close(1)
+        if output_to == ">no-room":
+            resource.setrlimit(resource.RLIMIT_FSIZE, (0, resource.RLIM_INFINITY))
+        if limit:
+            resource.setrlimit(resource.RLIMIT_AS, (int(limit) << 30, resource.RLIM_INFINITY))
+
+    stdout = open(os.path.join(cwd or ".", redirect[0]), redirect[1]) if redirect else \
+        subprocess.DEVNULL if output_to else subprocess.PIPE
     try:
-        done = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
-                              stderr=subprocess.PIPE, timeout=TIME_LIMIT,
-                              preexec_fn=(lambda: os.close(1)) if output_to == ">&-" else None)
+        process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=stdout, stderr=subprocess.PIPE, preexec_fn=prepare)
+        output = b""
+        if kill_after:
+            while kill_after.encode() not in output:
+                chunk = process.stdout.read1(65536)
+                if not chunk:
+                    break
+                output += chunk
+            with open(f"/proc/{process.pid}/task/{process.pid}/children") as f:
+                for child in f.read().split():
+                    os.kill(int(child), signal.SIGKILL)
+        out, err = process.communicate(timeout=TIME_LIMIT)
     except subprocess.TimeoutExpired:
+        process.kill()
+        process.communicate()
         return b"", b"took longer than the time limit", None
     finally:
         if redirect:
             stdout.close()
-    return done.stdout or b"", done.stderr, done.returncode
+    return output + (out or b""), err, process.returncode
 
 
 def run_on_terminal(command, env, cwd):
@@ -217,14 +257,17 @@ def run_cases(binary, models, conditions_met, path, wine, memory):
             print(f"SKIP {case['line']}: no memory cgroup can be made here")
             continue
         plain = re.sub(r"\{(red|green|default)\}", "", case["output"] or "") or None
-        runs.append((case, command, "pipe", plain))
-        if not wine and not case["output_to"]:
+        for _ in range(int(case["env"].pop("REPEAT", 1))):
+            runs.append((case, command, "pipe", plain))
+        if not wine and not case["output_to"] and not PIPED_ONLY & set(case["env"]):
             runs.append((case, command, "terminal", expand(case["output"], COLOURS)))
 
     def one(run):
         case, command, mode, expected = run
         env = environment(case["env"])
         if mode == "pipe":
+            if SANITIZED and "AS_LIMIT" in env:
+                return run, []  # the sanitizers' shadow memory needs the whole address space
             out, err, code = run_piped(command, env, models, case["output_to"])
         else:
             out, err, code = run_on_terminal(command, env, models)

@@ -140,6 +140,23 @@ def crashing(folder):
          [tensor("y", [3, 3, 3, 1])], opset=15)
 
 
+def worker_ends(folder):
+    """Models that end the library's process in every way but an orderly one: a write past a
+    buffer that shows when the network is freed, a fault in every thread of a pooling loop, and
+    a run that takes minutes (20,000 outputs)."""
+    save(folder, "cumsum.onnx", [helper.make_node("CumSum", ["x", "axis"], ["y"], reverse=1)],
+         [tensor("x", [1, 3, 8, 8])], [tensor("y", [1, 3, 8, 8])],
+         [numpy_helper.from_array(np.array(1, np.int64), "axis")], opset=14)
+    save(folder, "pool_threads.onnx",
+         [helper.make_node("AveragePool", ["x"], ["y"], kernel_shape=[3, 2], pads=[2, 4, 4, 3],
+                           strides=[1, 3], ceil_mode=1, count_include_pad=0)],
+         [tensor("x", [5, 4, 1])], [tensor("y", [5, 4, 1])], check=False)
+    count = 20000
+    save(folder, "many_outputs.onnx",
+         [helper.make_node("Identity", ["x"], [f"y{i}"]) for i in range(count)],
+         [tensor("x", [1])], [tensor(f"y{i}", [1]) for i in range(count)], check=False)
+
+
 def not_models(folder):
     def write(name, data=b""):
         path = os.path.join(folder, name)
@@ -178,6 +195,7 @@ def main():
     rejected(folder)
     hostile(folder)
     crashing(folder)
+    worker_ends(folder)
     not_models(folder)
     special_files(folder)
 

@@ -5,9 +5,11 @@
 #include <new>
 #include <stdexcept>
 
+#include "check/channel.h"
 #include "check/diagnosis.h"
 #include "check/execution.h"
 #include "check/input_report.h"
+#include "check/worker.h"
 #include "stdout_capture.h"
 
 namespace {
@@ -30,43 +32,58 @@ TEST(LastLoggedNode, NamesNothingWithoutAnAcceptablePair) {
   }
 }
 
+std::string loadReason(const std::string& captured, std::exception_ptr failure) {
+  return failureReason(Failure::kLoad, loadFailureCause(captured, failure));
+}
+
+std::exception_ptr libraryError(const std::string& description) {
+  return std::make_exception_ptr(cv::Exception(-2, description, "f", "x", 1));
+}
+
 TEST(LoadFailureReason, CapturedTextDecidesAloneWhenThereIsAny) {
-  EXPECT_EQ(loadFailureReason("log [Foo]:(bar)\n", "any"), "First unsupported node: [Foo]:(bar)");
-  EXPECT_EQ(loadFailureReason("log", "Cannot determine an origin framework of files: a"), "");
+  EXPECT_EQ(loadReason("log [Foo]:(bar)\n", libraryError("any")),
+            "First unsupported node: [Foo]:(bar)");
+  EXPECT_EQ(loadReason("log", libraryError("Cannot determine an origin framework of files: a")),
+            "");
 }
 
 TEST(LoadFailureReason, WithNothingCapturedTheDescriptionSpeaks) {
-  EXPECT_EQ(loadFailureReason("", "Cannot determine an origin framework of files: a.ONNX"),
+  EXPECT_EQ(loadReason("", libraryError("Cannot determine an origin framework of files: a.ONNX")),
             "Unsupported format (not an onnx file)");
-  EXPECT_EQ(loadFailureReason("", "cannot determine an origin framework"),
-            "cannot determine an origin framework");
-  EXPECT_EQ(loadFailureReason("", "> Cannot determine an origin framework"),
-            "> Cannot determine an origin framework");
-  EXPECT_EQ(loadFailureReason("", "two\nlines"), "two\nlines");
+  for (const char* description :
+       {"cannot determine an origin framework", "> Cannot determine an origin framework"}) {
+    EXPECT_EQ(loadReason("", libraryError(description)), description);
+  }
 }
 
 TEST(LoadFailureReason, FailuresOfOtherKindsAreNamedToo) {
-  EXPECT_EQ(loadFailureReason("", std::make_exception_ptr(cv::Exception(-2, "bad", "f", "x", 1))),
-            "bad");
-  EXPECT_EQ(loadFailureReason("[a]:(b)", std::make_exception_ptr(std::bad_alloc())),
-            std::bad_alloc().what());
-  EXPECT_EQ(loadFailureReason("", std::make_exception_ptr(std::runtime_error("disk"))), "disk");
-  EXPECT_EQ(loadFailureReason("", std::make_exception_ptr(42)),
+  EXPECT_EQ(loadReason("", std::make_exception_ptr(std::runtime_error("disk"))), "disk");
+  EXPECT_EQ(loadReason("", std::make_exception_ptr(42)),
             "The library failed with an unknown error.");
 }
 
 TEST(FailureReason, ShortageOfMemoryIsNamedWhereverItStrikes) {
-  const cv::Exception wrapped(
-      -2, "> Node [ConstantOfShape]:(y) parse error: (-4:Insufficient memory)", "f", "x", 1);
-  EXPECT_EQ(failureReason(Failure::kLoad, "[a]:(b)", std::make_exception_ptr(wrapped))
-                .rfind("The model needs more memory than ", 0),
-            0u);
-  EXPECT_EQ(failureReason(Failure::kExecution, "", std::make_exception_ptr(std::bad_alloc()))
+  const std::exception_ptr wrapped =
+      libraryError("> Node [ConstantOfShape]:(y) parse error: (-4:Insufficient memory)");
+  EXPECT_EQ(loadReason("[a]:(b)", wrapped).rfind("The model needs more memory than ", 0), 0u);
+  EXPECT_EQ(failureReason(Failure::kExecution,
+                          executionFailureCause(std::make_exception_ptr(std::bad_alloc())))
                 .rfind("The test needs more memory than ", 0),
             0u);
-  EXPECT_EQ(failureReason(Failure::kExecution, "[a]:(b)",
-                          std::make_exception_ptr(cv::Exception(-2, "bad", "f", "x", 1))),
-            "");
+  EXPECT_EQ(failureReason(Failure::kExecution, executionFailureCause(libraryError("bad"))), "");
+}
+
+TEST(Channel, RecordsArriveWholeWhateverTheirBytes) {
+  const std::string text("a\0b\n\xff", 5);
+  std::string buffer = encodeRecord({'O', {text, ""}}) + encodeRecord({'X', {}});
+  Record record;
+  std::string half = buffer.substr(0, 8);
+  EXPECT_FALSE(takeRecord(half, record));
+  ASSERT_TRUE(takeRecord(buffer, record));
+  EXPECT_EQ(record, Record('O', {text, ""}));
+  ASSERT_TRUE(takeRecord(buffer, record));
+  EXPECT_EQ(record, Record('X', {}));
+  EXPECT_TRUE(buffer.empty());
 }
 
 struct Inspection {
@@ -108,20 +125,10 @@ TEST(ExecutionFailure, WarnsOnlyWhenTheUserContradictsADeclaredShape) {
 }
 
 TEST(ReportOutputs, AnEmptyBlobIsFollowedByAnEmptyLine) {
-  const std::vector<cv::Mat> blobs = {cv::Mat(), cv::Mat(MatShape{2, 3, 4, 5, 6}, CV_32F)};
   EXPECT_EQ(stdoutOf([&] {
-              reportOutputs({"none", "last"}, blobs);
+              reportOutputs({"none", "", "last", shapeField({2, 3, 4, 5, 6})});
             }),
             "Model outputs: 2\nLayer: 'none' []\n\nLayer: 'last' [2, 3, 4, 5, 6]\n");
-}
-
-TEST(FitsAddressSpace, ByteCountsThatWrapDoNot) {
-  EXPECT_TRUE(fitsAddressSpace({1, 3, 2000, 2000}, 4));
-  EXPECT_EQ(fitsAddressSpace({1, 3, 2000000, 2000000}, 4), sizeof(size_t) == 8);
-  EXPECT_FALSE(fitsAddressSpace({65536, 65536, 65536, 65536}, 1));
-  EXPECT_FALSE(fitsAddressSpace({5, 5581, 8681, 49477, 384773}, 4));  // wraps to 4 in 64 bits
-  EXPECT_TRUE(fitsAddressSpace({65536, 65536, 65536, 65536, 0}, 4));
-  EXPECT_TRUE(fitsAddressSpace({65536, 65536, 65536, 65536, -1}, 4));
 }
 
 }  // namespace

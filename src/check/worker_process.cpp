@@ -1,0 +1,363 @@
+#include "check/worker_process.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "check/memory_budget.h"
+#include "check/worker.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+extern "C" char** _environ;
+#define VERASKO_ENVIRON _environ
+#else
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+extern "C" char** environ;
+#define VERASKO_ENVIRON environ
+#endif
+
+namespace {
+
+// The library reads its settings from OPENCV_* variables, some while the program starts. The
+// checker's words must not depend on them, so they are gone before the library starts (with a
+// static library; a shared one has started before this runs).
+void forgetLibrarySettings() {
+  std::vector<std::string> names;
+  for (char** variable = VERASKO_ENVIRON; variable != nullptr && *variable != nullptr; ++variable) {
+    const std::string entry = *variable;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (name.compare(0, 6, "OPENCV") == 0 || name == "TBB_VERSION") names.push_back(name);
+  }
+  for (const std::string& name : names) {
+#ifdef _WIN32
+    _putenv((name + "=").c_str());
+#else
+    unsetenv(name.c_str());
+#endif
+  }
+}
+
+#if defined(__GNUC__)
+__attribute__((constructor(101))) void forgetLibrarySettingsEarly() {
+  forgetLibrarySettings();
+}
+#else
+const bool kLibrarySettingsForgotten = (forgetLibrarySettings(), true);
+#endif
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline`, at least 0; -1 (no end) without a time limit.
+int millisecondsLeft(double timeLimit, Clock::time_point deadline) {
+  if (timeLimit <= 0) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::max<long long>(0, std::min<long long>(left.count(), 1 << 30)));
+}
+
+Clock::time_point deadlineAfter(double timeLimit) {
+  const double seconds = std::min(timeLimit, 1e7);
+  return Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+}
+
+void takeRecords(std::string& buffer, const std::function<void(const Record&)>& onRecord) {
+  for (Record record; takeRecord(buffer, record);) onRecord(record);
+}
+
+#ifdef _WIN32
+
+const char kWorkerArgument[] = "--verasko-worker";
+HANDLE reportHandle = INVALID_HANDLE_VALUE;
+HANDLE volatile workerProcess = nullptr;
+HANDLE watchedProcess = nullptr;
+DWORD watchedMilliseconds = 0;
+volatile LONG timedOut = 0;
+
+bool sendToParent(const Record& record) {
+  const std::string bytes = encodeRecord(record);
+  DWORD written = 0;
+  return WriteFile(reportHandle, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                   nullptr) &&
+         written == bytes.size();
+}
+
+// A fault ends the worker with the exception's code, which the parent names; no debugger or
+// crash dialog is started.
+LONG WINAPI endWithExceptionCode(EXCEPTION_POINTERS* info) {
+  TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+DWORD WINAPI watchTimeLimit(void*) {
+  if (WaitForSingleObject(watchedProcess, watchedMilliseconds) == WAIT_TIMEOUT) {
+    InterlockedExchange(&timedOut, 1);
+    TerminateProcess(watchedProcess, 1);
+  }
+  return 0;
+}
+
+std::string crashName(DWORD code) {
+  switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION: return "an access violation";
+    case EXCEPTION_STACK_OVERFLOW: return "a stack overflow";
+    case EXCEPTION_INT_DIVIDE_BY_ZERO: return "an integer division by zero";
+    case EXCEPTION_ILLEGAL_INSTRUCTION: return "an illegal instruction";
+    case EXCEPTION_IN_PAGE_ERROR: return "a page fault";
+    case 3: return "SIGABRT";  // the C runtime's abort()
+    default: return "an unexpected exception";
+  }
+}
+
+void closeAll(std::initializer_list<HANDLE> handles) {
+  for (HANDLE handle : handles) {
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+}
+
+#else
+
+int reportDescriptor = -1;
+volatile sig_atomic_t workerPid = 0;
+
+bool sendToParent(const Record& record) {
+  const std::string bytes = encodeRecord(record);
+  const char* data = bytes.data();
+  size_t size = bytes.size();
+  while (size > 0) {
+    const ssize_t written = write(reportDescriptor, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// In the forked worker: nothing of the parent's signal handling, nothing on the console, the
+// first to go when memory runs out, and the memory budget in force.
+[[noreturn]] void becomeWorker(int descriptor, const std::string& modelPath,
+                               const cv::dnn::MatShape& userShape) {
+  for (int signal = 1; signal < NSIG; ++signal) std::signal(signal, SIG_DFL);
+  std::signal(SIGPIPE, SIG_IGN);
+#ifdef __linux__
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  const int score = open("/proc/self/oom_score_adj", O_WRONLY);
+  if (score >= 0) {
+    if (write(score, "1000", 4) != 4) {
+      // The system keeps its own choice.
+    }
+    close(score);
+  }
+#endif
+  const int sink = open("/dev/null", O_WRONLY);
+  dup2(sink, STDOUT_FILENO);
+  dup2(sink, STDERR_FILENO);
+  if (sink > STDERR_FILENO) close(sink);
+  reportDescriptor = descriptor;
+  applyMemoryBudget();
+  runCheckJob(modelPath, userShape, sendToParent);
+  // An ordinary exit: the library's own clean-up runs, and a heap that it corrupted shows.
+  std::exit(0);
+}
+
+Ending endingOf(int status) {
+  if (WIFSIGNALED(status)) {
+    const int signal = WTERMSIG(status);
+    if (signal == SIGKILL) return {WorkerEnd::kKilled, ""};
+    const char* abbreviation = sigabbrev_np(signal);
+    return {WorkerEnd::kCrash, abbreviation != nullptr ? std::string("SIG") + abbreviation
+                                                       : "signal " + std::to_string(signal)};
+  }
+  const int code = WEXITSTATUS(status);
+  return {code == 0 ? WorkerEnd::kFinished : WorkerEnd::kExitStatus, std::to_string(code)};
+}
+
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+
+Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, double timeLimit,
+                 const std::function<void(const Record&)>& onRecord) {
+  SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE jobRead = nullptr, jobWrite = nullptr, reportRead = nullptr, reportWrite = nullptr;
+  if (!CreatePipe(&jobRead, &jobWrite, &inherited, 0) ||
+      !CreatePipe(&reportRead, &reportWrite, &inherited, 0)) {
+    throw std::runtime_error("The worker cannot be started: no pipe.");
+  }
+  SetHandleInformation(jobWrite, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(reportRead, HANDLE_FLAG_INHERIT, 0);
+  HANDLE sink = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                            OPEN_EXISTING, 0, nullptr);
+  std::vector<wchar_t> program(32768);
+  GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
+  std::wstring commandLine = L"\"" + std::wstring(program.data()) + L"\" --verasko-worker";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = jobRead;
+  startup.hStdOutput = reportWrite;
+  startup.hStdError = sink;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(program.data(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process);
+  closeAll({jobRead, reportWrite, sink});
+  if (!started) {
+    closeAll({jobWrite, reportRead});
+    throw std::runtime_error("The worker cannot be started.");
+  }
+  CloseHandle(process.hThread);
+  workerProcess = process.hProcess;
+  const std::string job = encodeRecord({'J', {modelPath, shapeField(userShape)}});
+  DWORD written = 0;
+  WriteFile(jobWrite, job.data(), static_cast<DWORD>(job.size()), &written, nullptr);
+  CloseHandle(jobWrite);
+
+  HANDLE watchdog = nullptr;
+  if (timeLimit > 0) {
+    watchedProcess = process.hProcess;
+    watchedMilliseconds = static_cast<DWORD>(millisecondsLeft(timeLimit, deadlineAfter(timeLimit)));
+    watchdog = CreateThread(nullptr, 0, watchTimeLimit, nullptr, 0, nullptr);
+  }
+  std::string buffer;
+  std::vector<char> chunk(65536);
+  DWORD got = 0;
+  while (ReadFile(reportRead, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) &&
+         got > 0) {
+    buffer.append(chunk.data(), got);
+    takeRecords(buffer, onRecord);
+  }
+  CloseHandle(reportRead);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  if (watchdog != nullptr) {
+    WaitForSingleObject(watchdog, INFINITE);
+    CloseHandle(watchdog);
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  workerProcess = nullptr;
+  CloseHandle(process.hProcess);
+  if (timedOut) return {WorkerEnd::kTimeLimit, ""};
+  if (code == 0) return {WorkerEnd::kFinished, "0"};
+  if (code == 3 || code >= 0xC0000000) return {WorkerEnd::kCrash, crashName(code)};
+  return {WorkerEnd::kExitStatus, std::to_string(code)};
+}
+
+void stopWorker() {
+  HANDLE process = workerProcess;
+  if (process != nullptr) TerminateProcess(process, 1);
+}
+
+bool isWorkerInvocation(int argc, char** argv) {
+  return argc == 2 && std::strcmp(argv[1], kWorkerArgument) == 0 &&
+         GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_PIPE;
+}
+
+int runWorkerInvocation() {
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  SetUnhandledExceptionFilter(endWithExceptionCode);
+  std::string buffer;
+  std::vector<char> chunk(65536);
+  DWORD got = 0;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), chunk.data(), static_cast<DWORD>(chunk.size()),
+                  &got, nullptr) &&
+         got > 0) {
+    buffer.append(chunk.data(), got);
+  }
+  Record job;
+  if (!takeRecord(buffer, job) || job.first != 'J' || job.second.size() != 2) return 2;
+  // The report keeps its own handle; descriptors 1 and 2 go to the null device.
+  DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
+                  &reportHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  const int sink = _open("NUL", _O_WRONLY);
+  _dup2(sink, 1);
+  _dup2(sink, 2);
+  _close(sink);
+  SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
+  SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
+  runCheckJob(job.second[0], shapeOfField(job.second[1]), sendToParent);
+  return 0;
+}
+
+#else
+
+Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, double timeLimit,
+                 const std::function<void(const Record&)>& onRecord) {
+  int descriptors[2];
+  if (pipe(descriptors) != 0) {
+    throw std::runtime_error(std::string("The worker cannot be started: ") + std::strerror(errno));
+  }
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    const int error = errno;
+    close(descriptors[0]);
+    close(descriptors[1]);
+    throw std::runtime_error(std::string("The worker cannot be started: ") + std::strerror(error));
+  }
+  if (pid == 0) {
+    close(descriptors[0]);
+    becomeWorker(descriptors[1], modelPath, userShape);
+  }
+  workerPid = pid;
+  close(descriptors[1]);
+
+  const Clock::time_point deadline = deadlineAfter(timeLimit);
+  bool timedOut = false;
+  std::string buffer;
+  std::vector<char> chunk(65536);
+  for (;;) {
+    pollfd report{descriptors[0], POLLIN, 0};
+    const int ready = poll(&report, 1, timedOut ? -1 : millisecondsLeft(timeLimit, deadline));
+    if (ready == 0) {
+      // The worker's end closes the pipe.
+      kill(pid, SIGKILL);
+      timedOut = true;
+      continue;
+    }
+    if (ready < 0 && errno == EINTR) continue;
+    const ssize_t got = read(descriptors[0], chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    buffer.append(chunk.data(), static_cast<size_t>(got));
+    takeRecords(buffer, onRecord);
+  }
+  close(descriptors[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  workerPid = 0;
+  if (timedOut) return {WorkerEnd::kTimeLimit, ""};
+  return endingOf(status);
+}
+
+void stopWorker() {
+  const pid_t pid = workerPid;
+  if (pid > 0) kill(pid, SIGKILL);
+}
+
+bool isWorkerInvocation(int, char**) {
+  return false;
+}
+
+int runWorkerInvocation() {
+  return 2;
+}
+
+#endif

@@ -1,0 +1,34 @@
+// The process that does the library's work. The library can corrupt the heap, fault in several
+// threads at once, be killed for want of memory or never return; only another process survives
+// all of that. On POSIX the worker is forked before the first library call; on Windows the
+// program starts itself again with an internal argument and sends it the job through a pipe.
+// Either way the worker's standard output and error go to the null device, and its report comes
+// back through a pipe.
+#pragma once
+
+#include <opencv2/dnn.hpp>
+
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "check/channel.h"
+
+// How the worker ended: after its last record; with another exit status (the text); by a crash
+// (its name: "SIGSEGV", "an access violation"); killed by someone else (the system, for want of
+// memory); or stopped at the time limit.
+enum class WorkerEnd { kFinished, kExitStatus, kCrash, kKilled, kTimeLimit };
+using Ending = std::pair<WorkerEnd, std::string>;
+
+// Runs the check job in a worker and hands each of its records to `onRecord` as it arrives. A
+// time limit of 0 is none. Throws std::runtime_error when no worker can be started.
+Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, double timeLimit,
+                 const std::function<void(const Record&)>& onRecord);
+
+// Ends the running worker at once, if there is one; safe in a signal handler.
+void stopWorker();
+
+// True when this process was started as a worker (Windows only); it then runs the job that
+// its parent sends and answers its exit status.
+bool isWorkerInvocation(int argc, char** argv);
+int runWorkerInvocation();
