@@ -61,9 +61,9 @@ bool writeTo(DWORD handle, const std::string& text) {
   if (crashRestore != nullptr) crashRestore();
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   bool written = writeTo(STD_OUTPUT_HANDLE, crashPlain);
-  if (consoleColorsEnabled()) SetConsoleTextAttribute(out, static_cast<WORD>(Red));
+  if (consoleColorsEnabled()) SetConsoleTextAttribute(out, consoleAttribute(Red));
   written = writeTo(STD_OUTPUT_HANDLE, crashRed[index]) && written;
-  if (consoleColorsEnabled()) SetConsoleTextAttribute(out, static_cast<WORD>(Default));
+  restoreConsole();
   if (!written) writeTo(STD_ERROR_HANDLE, kUnwritten);
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(-1));
   ExitProcess(static_cast<UINT>(-1));

@@ -20,6 +20,10 @@ bool colorsEnabled = false;
 // Whether a colour other than Default is in force, for the interruption handler.
 volatile std::sig_atomic_t colorActive = 0;
 bool outputWasClosed = false;
+#ifdef _WIN32
+// The console's own text attributes, which Default puts back.
+WORD consoleAttributes = Default;
+#endif
 
 bool outputIsTerminal() {
 #ifdef _WIN32
@@ -32,10 +36,10 @@ bool outputIsTerminal() {
 
 #ifdef _WIN32
 
+const WORD kForeground = FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE | FOREGROUND_INTENSITY;
+
 BOOL WINAPI onInterrupt(DWORD) {
-  if (colorActive) {
-    SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), static_cast<WORD>(Default));
-  }
+  if (colorActive) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttributes);
   return FALSE;  // the default handler ends the process
 }
 
@@ -66,6 +70,12 @@ void decideConsoleColors() {
   const char* term = std::getenv("TERM");
   colorsEnabled = outputIsTerminal() && (noColor == nullptr || *noColor == '\0') &&
                   (term == nullptr || std::strcmp(term, "dumb") != 0);
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+    consoleAttributes = info.wAttributes;
+  }
+#endif
 }
 
 void setConsoleColorsEnabled(bool enabled) {
@@ -91,12 +101,26 @@ std::string colorCode(ConsoleColor color) {
 #endif
 }
 
+unsigned short consoleAttribute(ConsoleColor color) {
+#ifdef _WIN32
+  if (color == Default) return consoleAttributes;
+  WORD attribute = static_cast<WORD>((consoleAttributes & ~kForeground) | color);
+  // On a dark background of the same hue the bright colour keeps the text readable.
+  if (((consoleAttributes >> 4) & 7) == color && !(consoleAttributes & BACKGROUND_INTENSITY)) {
+    attribute = static_cast<WORD>(attribute | FOREGROUND_INTENSITY);
+  }
+  return attribute;
+#else
+  return static_cast<unsigned short>(color);
+#endif
+}
+
 void setConsoleColor(ConsoleColor color) {
   if (!colorsEnabled) return;
   std::cout.flush();
   if (color != Default) colorActive = 1;
 #ifdef _WIN32
-  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), static_cast<WORD>(color));
+  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttribute(color));
 #else
   std::cout << colorCode(color) << std::flush;
 #endif
@@ -107,6 +131,13 @@ void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines
   setConsoleColor(color);
   for (const std::string& line : lines) std::cout << line << std::endl;
   setConsoleColor(Default);
+}
+
+void restoreConsole() {
+#ifdef _WIN32
+  if (colorsEnabled) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttributes);
+  colorActive = 0;
+#endif
 }
 
 void resetColorOnInterrupt() {

@@ -8,7 +8,8 @@
 enum ConsoleColor { Green = 2, Red = 4, Default = 7 };
 
 // Decides, once per run, whether colours are shown: only on a terminal (a console on Windows),
-// and not when NO_COLOR is set and not empty or TERM is "dumb". Until then colours are off.
+// and not when NO_COLOR is set and not empty or TERM is "dumb". Until then colours are off. On
+// Windows it also reads the console's own text attributes, which Default puts back.
 void decideConsoleColors();
 
 // Overrides the decision, for tests.
@@ -18,6 +19,11 @@ bool consoleColorsEnabled();
 // The ANSI code that switches to `color`; empty when colours are off or on Windows, where the
 // colour is not part of the text.
 std::string colorCode(ConsoleColor color);
+
+// The Windows console text attribute that shows `color`: the console's own for Default, else
+// its background with the colour in front (bright on a dark background of that hue). Elsewhere
+// the colour's value.
+unsigned short consoleAttribute(ConsoleColor color);
 
 // Switches the colour of what follows on standard output.
 void setConsoleColor(ConsoleColor color);
@@ -29,6 +35,10 @@ void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines
 // Lets an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C or a closed console on Windows) put the
 // colour back to Default when one is in force, before the process ends as the signal would.
 void resetColorOnInterrupt();
+
+// Puts the Windows console's own text attributes back when colours are on. Safe in a crash
+// handler.
+void restoreConsole();
 
 // Keeps the standard descriptors from being reused: one that is closed at start gets a
 // placeholder that takes no writes, so that no file the run opens can take its place.

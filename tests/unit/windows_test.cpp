@@ -34,30 +34,50 @@ WORD attributesOf(HANDLE console) {
   return info.wAttributes;
 }
 
-// Needs a console: CTest runs it once more on a terminal, through Wine's console, with
-// VERASKO_ON_CONSOLE set.
-TEST(ConsoleColors, AConsoleGetsTheTextAttributes) {
-  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+// Whether standard output is a console. The tests that need one run once more on a terminal,
+// through Wine's console, with VERASKO_ON_CONSOLE set; there its absence is a failure.
+bool onConsole() {
   DWORD mode = 0;
-  if (!GetConsoleMode(console, &mode)) {
-    if (std::getenv("VERASKO_ON_CONSOLE") != nullptr) FAIL() << "standard output is no console";
-    GTEST_SKIP() << "standard output is no console";
-  }
-  SetConsoleTextAttribute(console, FOREGROUND_BLUE | BACKGROUND_RED);
+  if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) return true;
+  EXPECT_EQ(std::getenv("VERASKO_ON_CONSOLE"), nullptr) << "standard output is no console";
+  return false;
+}
+
+// The console's own colours stay: yellow on blue (as after "color 1E") keeps its background
+// under the red and green text and comes back after it.
+TEST(ConsoleColors, AConsoleGetsTheTextAttributes) {
+  if (!onConsole()) GTEST_SKIP() << "standard output is no console";
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  const WORD before = attributesOf(console);
+  const WORD yellowOnBlue = 0x1E;
+  SetConsoleTextAttribute(console, yellowOnBlue);
   _putenv("NO_COLOR=");
   _putenv("TERM=");
   decideConsoleColors();
   EXPECT_TRUE(consoleColorsEnabled());
   setConsoleColor(Red);
-  EXPECT_EQ(attributesOf(console), FOREGROUND_RED);
+  EXPECT_EQ(attributesOf(console), BACKGROUND_BLUE | FOREGROUND_RED);
   printColoredLines(Green, {});
-  EXPECT_EQ(attributesOf(console), FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE);
+  EXPECT_EQ(attributesOf(console), yellowOnBlue);
+  setConsoleColor(Green);
+  EXPECT_EQ(attributesOf(console), BACKGROUND_BLUE | FOREGROUND_GREEN);
+  restoreConsole();
+  EXPECT_EQ(attributesOf(console), yellowOnBlue);
+
+  // Red on dark red would not be read: the text takes the bright red.
+  SetConsoleTextAttribute(console, 0x4F);
+  decideConsoleColors();
+  setConsoleColor(Red);
+  EXPECT_EQ(attributesOf(console), BACKGROUND_RED | FOREGROUND_RED | FOREGROUND_INTENSITY);
+  setConsoleColor(Default);
+  EXPECT_EQ(attributesOf(console), 0x4F);
 
   _putenv("NO_COLOR=1");
   decideConsoleColors();
   setConsoleColor(Red);
-  EXPECT_EQ(attributesOf(console), FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE);
+  EXPECT_EQ(attributesOf(console), 0x4F);
   _putenv("NO_COLOR=");
+  SetConsoleTextAttribute(console, before);
 }
 
 TEST(ConsoleColors, APipeGetsNone) {
