@@ -27,6 +27,7 @@ int check(int argc, char** argv) {
 int runVerasko(int argc, char** argv) {
   holdStandardDescriptors();
   decideConsoleColors();
+  useUtf8Console();
   resetColorOnInterrupt();
   const int status = check(argc, argv);
   // A report that did not reach its reader is no verdict.

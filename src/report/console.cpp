@@ -21,8 +21,10 @@ bool colorsEnabled = false;
 volatile std::sig_atomic_t colorActive = 0;
 bool outputWasClosed = false;
 #ifdef _WIN32
-// The console's own text attributes, which Default puts back.
+// The console's own text attributes, which Default puts back, and its output code page before
+// the run switched it to UTF-8 (0 while it is not switched).
 WORD consoleAttributes = Default;
+volatile UINT previousCodePage = 0;
 #endif
 
 bool outputIsTerminal() {
@@ -38,8 +40,14 @@ bool outputIsTerminal() {
 
 const WORD kForeground = FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE | FOREGROUND_INTENSITY;
 
+void restoreCodePage() {
+  const UINT codePage = previousCodePage;
+  if (codePage != 0) SetConsoleOutputCP(codePage);
+}
+
 BOOL WINAPI onInterrupt(DWORD) {
   if (colorActive) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttributes);
+  restoreCodePage();
   return FALSE;  // the default handler ends the process
 }
 
@@ -133,10 +141,25 @@ void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines
   setConsoleColor(Default);
 }
 
+void useUtf8Console() {
+#ifdef _WIN32
+  // Only where the manifest took effect (Windows 10 1903 and later): elsewhere the names are in
+  // the ANSI code page, and older consoles miscount UTF-8 writes.
+  if (previousCodePage != 0 || GetACP() != CP_UTF8 || !outputIsTerminal()) return;
+  const UINT codePage = GetConsoleOutputCP();
+  if (codePage == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+  previousCodePage = codePage;
+  static const bool restoredAtExit = std::atexit(restoreCodePage) == 0;
+  (void)restoredAtExit;
+#endif
+}
+
 void restoreConsole() {
 #ifdef _WIN32
   if (colorsEnabled) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttributes);
   colorActive = 0;
+  restoreCodePage();
+  previousCodePage = 0;
 #endif
 }
 

@@ -33,11 +33,17 @@ void setConsoleColor(ConsoleColor color);
 void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines);
 
 // Lets an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C or a closed console on Windows) put the
-// colour back to Default when one is in force, before the process ends as the signal would.
+// colour back to Default when one is in force, and a Windows console's output code page back,
+// before the process ends as the signal would.
 void resetColorOnInterrupt();
 
-// Puts the Windows console's own text attributes back when colours are on. Safe in a crash
-// handler.
+// Switches a Windows console's output code page to UTF-8, the encoding of the names the program
+// gets by its manifest, until restoreConsole() or the end of the process. Nothing on a pipe,
+// where the manifest is not honoured, or elsewhere.
+void useUtf8Console();
+
+// Puts the Windows console back as the run found it: its own text attributes when colours are
+// on, and its output code page. Safe in a crash handler.
 void restoreConsole();
 
 // Keeps the standard descriptors from being reused: one that is closed at start gets a

@@ -1,6 +1,6 @@
-// What only the Windows program does: drive-letter paths, names in UTF-8 by the manifest and
-// console text attributes. Runs under Wine in the cross build; elsewhere there is nothing to test
-// here.
+// What only the Windows program does: drive-letter paths, names in UTF-8 by the manifest, console
+// text attributes and code page. Runs under Wine in the cross build; elsewhere there is nothing
+// to test here.
 #ifdef _WIN32
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -80,10 +80,26 @@ TEST(ConsoleColors, AConsoleGetsTheTextAttributes) {
   SetConsoleTextAttribute(console, before);
 }
 
+// The names are written in UTF-8: the console shows them so for the run, and gets its own code
+// page back.
+TEST(ConsoleColors, AConsoleWritesUtf8ForTheRun) {
+  if (!onConsole()) GTEST_SKIP() << "standard output is no console";
+  const UINT before = GetConsoleOutputCP();
+  ASSERT_TRUE(SetConsoleOutputCP(850));
+  useUtf8Console();
+  EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
+  restoreConsole();
+  EXPECT_EQ(GetConsoleOutputCP(), 850u);
+  SetConsoleOutputCP(before);
+}
+
 TEST(ConsoleColors, APipeGetsNone) {
   if (std::getenv("VERASKO_ON_CONSOLE") != nullptr) GTEST_SKIP();
   decideConsoleColors();
   EXPECT_FALSE(consoleColorsEnabled());
+  const UINT codePage = GetConsoleOutputCP();
+  useUtf8Console();
+  EXPECT_EQ(GetConsoleOutputCP(), codePage);
 }
 
 }  // namespace
