@@ -36,6 +36,7 @@ int runVerasko(int argc, char** argv) {
   if (isWorkerInvocation(argc, argv)) return runWorkerInvocation();
   holdStandardDescriptors();
   decideConsoleColors();
+  useUtf8Console();
   resetColorOnInterrupt(stopWorker);
   const int status = check(argc, argv);
   // A report that did not reach its reader is no verdict.

@@ -12,6 +12,7 @@
 #include "check/memory_budget.h"
 #include "check/worker.h"
 #include "check/worker_process.h"
+#include "cli/arguments.h"
 #include "report/console.h"
 #include "report/text.h"
 
@@ -21,7 +22,7 @@ namespace {
 // refuses itself: a named pipe or a terminal would keep it waiting forever.
 std::string specialFileKind(const char* modelPath) {
   namespace fs = std::filesystem;
-  switch (fs::status(fs::path(modelPath)).type()) {
+  switch (fs::status(pathOf(modelPath)).type()) {
     case fs::file_type::regular:
     case fs::file_type::directory:
     case fs::file_type::not_found: return "";

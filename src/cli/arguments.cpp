@@ -10,6 +10,10 @@
 #include "report/console.h"
 #include "report/text.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 const char* const kHelpSwitches[] = {"?", "-?",   "h",    "-h",    "-H",
@@ -71,8 +75,22 @@ bool hasOnnxExtension(const char* path) {
   return std::strcmp(extension, "ONNX") == 0;
 }
 
+std::filesystem::path pathOf(const char* argument) {
+#ifdef _WIN32
+  // The ANSI code page, as the C runtime's narrow file functions take it; the standard library
+  // would read the bytes in the C locale instead.
+  const int length = MultiByteToWideChar(CP_ACP, 0, argument, -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, argument, -1, &wide[0], length);
+  wide.pop_back();
+  return std::filesystem::path(wide);
+#else
+  return std::filesystem::path(argument);
+#endif
+}
+
 std::string fileNameOf(const char* path) {
-  return std::filesystem::path(path).filename().string();
+  return pathOf(path).filename().string();
 }
 
 bool checkArguments(int argc, char** argv) {
@@ -85,7 +103,7 @@ bool checkArguments(int argc, char** argv) {
     return false;
   }
   const char* path = argv[1];
-  if (!std::filesystem::exists(std::filesystem::path(path))) {
+  if (!std::filesystem::exists(pathOf(path))) {
     printColoredLines(Red, {"The file '" + visibleText(path) + "' does not exist. "});
     return false;
   }

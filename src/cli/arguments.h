@@ -21,6 +21,10 @@ void printUsage();
 // True when the text after the last "." is "onnx" in any letter case.
 bool hasOnnxExtension(const char* path);
 
+// The path that a command-line argument names, read as the C runtime reads it: on Windows in the
+// process's ANSI code page, which the program's manifest makes UTF-8.
+std::filesystem::path pathOf(const char* argument);
+
 // The last element of the path as typed: "net.onnx" for "models/net.onnx".
 std::string fileNameOf(const char* path);
 

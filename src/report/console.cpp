@@ -22,6 +22,12 @@ volatile std::sig_atomic_t colorActive = 0;
 bool outputWasClosed = false;
 // Called first on an interruption, to end what the run started.
 void (*volatile interruptCleanup)() = nullptr;
+#ifdef _WIN32
+// The console's own text attributes, which Default puts back, and its output code page before
+// the run switched it to UTF-8 (0 while it is not switched).
+WORD consoleAttributes = Default;
+volatile UINT previousCodePage = 0;
+#endif
 
 bool outputIsTerminal() {
 #ifdef _WIN32
@@ -34,11 +40,17 @@ bool outputIsTerminal() {
 
 #ifdef _WIN32
 
+const WORD kForeground = FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE | FOREGROUND_INTENSITY;
+
+void restoreCodePage() {
+  const UINT codePage = previousCodePage;
+  if (codePage != 0) SetConsoleOutputCP(codePage);
+}
+
 BOOL WINAPI onInterrupt(DWORD) {
   if (interruptCleanup != nullptr) interruptCleanup();
-  if (colorActive) {
-    SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), static_cast<WORD>(Default));
-  }
+  if (colorActive) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttributes);
+  restoreCodePage();
   return FALSE;  // the default handler ends the process
 }
 
@@ -70,6 +82,12 @@ void decideConsoleColors() {
   const char* term = std::getenv("TERM");
   colorsEnabled = outputIsTerminal() && (noColor == nullptr || *noColor == '\0') &&
                   (term == nullptr || std::strcmp(term, "dumb") != 0);
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+    consoleAttributes = info.wAttributes;
+  }
+#endif
 }
 
 void setConsoleColorsEnabled(bool enabled) {
@@ -95,12 +113,26 @@ std::string colorCode(ConsoleColor color) {
 #endif
 }
 
+unsigned short consoleAttribute(ConsoleColor color) {
+#ifdef _WIN32
+  if (color == Default) return consoleAttributes;
+  WORD attribute = static_cast<WORD>((consoleAttributes & ~kForeground) | color);
+  // On a dark background of the same hue the bright colour keeps the text readable.
+  if (((consoleAttributes >> 4) & 7) == color && !(consoleAttributes & BACKGROUND_INTENSITY)) {
+    attribute = static_cast<WORD>(attribute | FOREGROUND_INTENSITY);
+  }
+  return attribute;
+#else
+  return static_cast<unsigned short>(color);
+#endif
+}
+
 void setConsoleColor(ConsoleColor color) {
   if (!colorsEnabled) return;
   std::cout.flush();
   if (color != Default) colorActive = 1;
 #ifdef _WIN32
-  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), static_cast<WORD>(color));
+  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttribute(color));
 #else
   std::cout << colorCode(color) << std::flush;
 #endif
@@ -111,6 +143,28 @@ void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines
   setConsoleColor(color);
   for (const std::string& line : lines) std::cout << line << std::endl;
   setConsoleColor(Default);
+}
+
+void useUtf8Console() {
+#ifdef _WIN32
+  // Only where the manifest took effect (Windows 10 1903 and later): elsewhere the names are in
+  // the ANSI code page, and older consoles miscount UTF-8 writes.
+  if (previousCodePage != 0 || GetACP() != CP_UTF8 || !outputIsTerminal()) return;
+  const UINT codePage = GetConsoleOutputCP();
+  if (codePage == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+  previousCodePage = codePage;
+  static const bool restoredAtExit = std::atexit(restoreCodePage) == 0;
+  (void)restoredAtExit;
+#endif
+}
+
+void restoreConsole() {
+#ifdef _WIN32
+  if (colorsEnabled) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttributes);
+  colorActive = 0;
+  restoreCodePage();
+  previousCodePage = 0;
+#endif
 }
 
 void resetColorOnInterrupt(void (*cleanup)()) {

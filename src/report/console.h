@@ -8,7 +8,8 @@
 enum ConsoleColor { Green = 2, Red = 4, Default = 7 };
 
 // Decides, once per run, whether colours are shown: only on a terminal (a console on Windows),
-// and not when NO_COLOR is set and not empty or TERM is "dumb". Until then colours are off.
+// and not when NO_COLOR is set and not empty or TERM is "dumb". Until then colours are off. On
+// Windows it also reads the console's own text attributes, which Default puts back.
 void decideConsoleColors();
 
 // Overrides the decision, for tests.
@@ -19,6 +20,11 @@ bool consoleColorsEnabled();
 // colour is not part of the text.
 std::string colorCode(ConsoleColor color);
 
+// The Windows console text attribute that shows `color`: the console's own for Default, else
+// its background with the colour in front (bright on a dark background of that hue). Elsewhere
+// the colour's value.
+unsigned short consoleAttribute(ConsoleColor color);
+
 // Switches the colour of what follows on standard output.
 void setConsoleColor(ConsoleColor color);
 
@@ -28,8 +34,18 @@ void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines
 
 // Lets an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C or a closed console on Windows) call
 // `cleanup` (which must be safe in a signal handler), then put the colour back to Default when
-// one is in force, before the process ends as the signal would.
+// one is in force, and a Windows console's output code page back, before the process ends as
+// the signal would.
 void resetColorOnInterrupt(void (*cleanup)() = nullptr);
+
+// Switches a Windows console's output code page to UTF-8, the encoding of the names the program
+// gets by its manifest, until restoreConsole() or the end of the process. Nothing on a pipe,
+// where the manifest is not honoured, or elsewhere.
+void useUtf8Console();
+
+// Puts the Windows console back as the run found it: its own text attributes when colours are
+// on, and its output code page. Safe in a crash handler.
+void restoreConsole();
 
 // Keeps the standard descriptors from being reused: one that is closed at start gets a
 // placeholder that takes no writes, so that no file the run opens can take its place. A

@@ -173,9 +173,14 @@ def not_models(folder):
     os.makedirs(os.path.join(folder, "x.onnx"), exist_ok=True)
     conv_model = os.path.join(folder, "conv.onnx")
     for copy in ["NET.ONNX", "net.oNnX", "dotonly/.onnx", "nested/deeper/conv.onnx",
-                 "\x1b[31mred.onnx"]:
+                 "\x1b[31mred.onnx", "\u043a\u043e\u043d\u0432.onnx", "\u6a21\u578b.onnx",
+                 "model-v2.onnx", "sub/conv.onnx"]:
         os.makedirs(os.path.dirname(os.path.join(folder, copy)), exist_ok=True)
         shutil.copyfile(conv_model, os.path.join(folder, copy))
+    # Lookalikes of the models beside them (fullwidth letters, a hyphen, a division slash), which
+    # Windows' best-fit mapping of names to the ANSI code page would turn into those models.
+    for name in ["\uff43\uff4f\uff4e\uff56.onnx", "model\u2010v2.onnx", "sub\u2215conv.onnx"]:
+        write(name, b"not the model beside it\n")
 
 
 def special_files(folder):

@@ -1,10 +1,12 @@
-// What only the Windows program does: drive-letter paths and console text attributes. Runs
-// under Wine in the cross build; elsewhere there is nothing to test here.
+// What only the Windows program does: drive-letter paths, names in UTF-8 by the manifest, console
+// text attributes and code page. Runs under Wine in the cross build; elsewhere there is nothing
+// to test here.
 #ifdef _WIN32
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "cli/arguments.h"
 #include "report/console.h"
@@ -18,42 +20,86 @@ TEST(FileNameOf, DriveLettersAndBackslashesNameTheFileAlone) {
   EXPECT_EQ(fileNameOf("models\\"), "");
 }
 
+// The manifest makes UTF-8 the ANSI code page, of the tests as of the program.
+TEST(FileNameOf, NamesArriveInUtf8) {
+  EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
+  EXPECT_EQ(pathOf("Z:\\модели\\模型.onnx"), std::filesystem::path(L"Z:\\модели\\模型.onnx"));
+  EXPECT_EQ(fileNameOf("Z:\\модели\\конв.onnx"), "конв.onnx");
+  EXPECT_EQ(fileNameOf("sub\u2215conv.onnx"), "sub\u2215conv.onnx");
+}
+
 WORD attributesOf(HANDLE console) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   GetConsoleScreenBufferInfo(console, &info);
   return info.wAttributes;
 }
 
-// Needs a console: CTest runs it once more on a terminal, through Wine's console, with
-// VERASKO_ON_CONSOLE set.
-TEST(ConsoleColors, AConsoleGetsTheTextAttributes) {
-  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+// Whether standard output is a console. The tests that need one run once more on a terminal,
+// through Wine's console, with VERASKO_ON_CONSOLE set; there its absence is a failure.
+bool onConsole() {
   DWORD mode = 0;
-  if (!GetConsoleMode(console, &mode)) {
-    if (std::getenv("VERASKO_ON_CONSOLE") != nullptr) FAIL() << "standard output is no console";
-    GTEST_SKIP() << "standard output is no console";
-  }
-  SetConsoleTextAttribute(console, FOREGROUND_BLUE | BACKGROUND_RED);
+  if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) return true;
+  EXPECT_EQ(std::getenv("VERASKO_ON_CONSOLE"), nullptr) << "standard output is no console";
+  return false;
+}
+
+// The console's own colours stay: yellow on blue (as after "color 1E") keeps its background
+// under the red and green text and comes back after it.
+TEST(ConsoleColors, AConsoleGetsTheTextAttributes) {
+  if (!onConsole()) GTEST_SKIP() << "standard output is no console";
+  HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+  const WORD before = attributesOf(console);
+  const WORD yellowOnBlue = 0x1E;
+  SetConsoleTextAttribute(console, yellowOnBlue);
   _putenv("NO_COLOR=");
   _putenv("TERM=");
   decideConsoleColors();
   EXPECT_TRUE(consoleColorsEnabled());
   setConsoleColor(Red);
-  EXPECT_EQ(attributesOf(console), FOREGROUND_RED);
+  EXPECT_EQ(attributesOf(console), BACKGROUND_BLUE | FOREGROUND_RED);
   printColoredLines(Green, {});
-  EXPECT_EQ(attributesOf(console), FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE);
+  EXPECT_EQ(attributesOf(console), yellowOnBlue);
+  setConsoleColor(Green);
+  EXPECT_EQ(attributesOf(console), BACKGROUND_BLUE | FOREGROUND_GREEN);
+  restoreConsole();
+  EXPECT_EQ(attributesOf(console), yellowOnBlue);
+
+  // Red on dark red would not be read: the text takes the bright red.
+  SetConsoleTextAttribute(console, 0x4F);
+  decideConsoleColors();
+  setConsoleColor(Red);
+  EXPECT_EQ(attributesOf(console), BACKGROUND_RED | FOREGROUND_RED | FOREGROUND_INTENSITY);
+  setConsoleColor(Default);
+  EXPECT_EQ(attributesOf(console), 0x4F);
 
   _putenv("NO_COLOR=1");
   decideConsoleColors();
   setConsoleColor(Red);
-  EXPECT_EQ(attributesOf(console), FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE);
+  EXPECT_EQ(attributesOf(console), 0x4F);
   _putenv("NO_COLOR=");
+  SetConsoleTextAttribute(console, before);
+}
+
+// The names are written in UTF-8: the console shows them so for the run, and gets its own code
+// page back.
+TEST(ConsoleColors, AConsoleWritesUtf8ForTheRun) {
+  if (!onConsole()) GTEST_SKIP() << "standard output is no console";
+  const UINT before = GetConsoleOutputCP();
+  ASSERT_TRUE(SetConsoleOutputCP(850));
+  useUtf8Console();
+  EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
+  restoreConsole();
+  EXPECT_EQ(GetConsoleOutputCP(), 850u);
+  SetConsoleOutputCP(before);
 }
 
 TEST(ConsoleColors, APipeGetsNone) {
   if (std::getenv("VERASKO_ON_CONSOLE") != nullptr) GTEST_SKIP();
   decideConsoleColors();
   EXPECT_FALSE(consoleColorsEnabled());
+  const UINT codePage = GetConsoleOutputCP();
+  useUtf8Console();
+  EXPECT_EQ(GetConsoleOutputCP(), codePage);
 }
 
 }  // namespace
