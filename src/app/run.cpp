@@ -9,7 +9,6 @@
 #include "check/worker_process.h"
 #include "cli/arguments.h"
 #include "report/console.h"
-#include "report/text.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ int check(int argc, char** argv) {
     reportUncheckablePath(arguments[1], error);
     return -1;
   }
-  return checkModel(arguments[1], visibleText(fileNameOf(arguments[1])),
+  return checkModel(arguments[1], shownFileName(arguments[1]),
                     parseUserShape(count, arguments.data()), timeLimit);
 }
 

@@ -4,8 +4,6 @@
 
 #include <new>
 
-#include "report/text.h"
-
 namespace {
 
 const char kUnknownFormat[] = "Cannot determine an origin framework";
@@ -65,10 +63,10 @@ bool isMemoryShortage(std::exception_ptr error) {
 std::string failureReason(Failure failure, const Diagnosis& diagnosis) {
   const std::string& text = diagnosis.second;
   switch (diagnosis.first) {
-    case Cause::kNode: return "First unsupported node: " + visibleText(text);
+    case Cause::kNode: return "First unsupported node: " + text;
     case Cause::kUnknownFormat: return "Unsupported format (not an onnx file)";
     case Cause::kDescription:
-    case Cause::kMessage: return visibleText(text, true);
+    case Cause::kMessage: return text;
     case Cause::kUnknown: return "The library failed with an unknown error.";
     case Cause::kMemory: return memoryShortageReason(failure);
     case Cause::kNoNode:

@@ -39,5 +39,6 @@ Diagnosis executionFailureCause(std::exception_ptr failure);
 // True when the failure is an allocation that the library or the system could not make.
 bool isMemoryShortage(std::exception_ptr error);
 
-// The reason line of a failure of `failure`'s kind, made printable; empty for none.
+// The reason line of a failure of `failure`'s kind, from a diagnosis whose text is printable
+// already; empty for none.
 std::string failureReason(Failure failure, const Diagnosis& diagnosis);

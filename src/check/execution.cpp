@@ -4,12 +4,11 @@
 
 #include "check/worker.h"
 #include "report/shape_text.h"
-#include "report/text.h"
 
 void reportOutputs(const std::vector<std::string>& fields) {
   std::cout << "Model outputs: " << fields.size() / 2 << std::endl;
   for (size_t i = 0; i + 1 < fields.size(); i += 2) {
-    std::cout << "Layer: '" << visibleText(fields[i]) << "' ";
+    std::cout << "Layer: '" << fields[i] << "' ";
     if (fields[i + 1].empty()) {
       std::cout << "[]" << std::endl;
     } else {

@@ -9,7 +9,7 @@
 #include "check/failure.h"
 
 // "Model outputs: <n>", then a "Layer: '<name>' [dims]" line per output, from the worker's
-// fields: a name and a shape per output, the shape "" for an empty output.
+// fields (printable already): a name and a shape per output, the shape "" for an empty output.
 void reportOutputs(const std::vector<std::string>& fields);
 
 // How a failed execution is reported: with the shape warning only when the user's shape

@@ -46,6 +46,19 @@ std::string endingReason(Failure stage, const Ending& ending, const std::string&
   return "The library ended the check with exit status " + ending.second + ".";
 }
 
+// The worker's record with every text from the model or the library made printable, here and
+// nowhere else; the library's descriptions keep their own line ends.
+Record printableRecord(const Record& record, const std::string& modelPath) {
+  Record printable{record.first, {}};
+  for (const std::string& field : record.second) printable.second.push_back(visibleText(field));
+  const std::vector<std::string>& fields = record.second;
+  const bool described = record.first == 'F' && fields.size() == 2 && fields[0].size() == 1 &&
+                         (static_cast<Cause>(fields[0][0]) == Cause::kDescription ||
+                          static_cast<Cause>(fields[0][0]) == Cause::kMessage);
+  if (described) printable.second[1] = visibleDescription(fields[1], modelPath);
+  return printable;
+}
+
 }  // namespace
 
 int checkModel(const char* modelPath, const std::string& modelFileName,
@@ -61,7 +74,8 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
   bool executed = false;
   cv::dnn::MatShape modelInputShape;
   bool inputShapeDynamic = false;
-  const auto onRecord = [&](const Record& record) {
+  const auto onRecord = [&](const Record& received) {
+    const Record record = printableRecord(received, modelPath);
     const std::vector<std::string>& fields = record.second;
     switch (record.first) {
       case 'L': std::cout << "Successfully loaded '" << modelFileName << "'" << std::endl; break;
@@ -97,7 +111,7 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
     ending =
         runWorker(modelPath, userShape, timeLimit.empty() ? 0 : std::stod(timeLimit), onRecord);
   } catch (const std::exception& error) {
-    reportFailure(Failure::kLoad, modelFileName, visibleText(error.what()));
+    reportFailure(Failure::kLoad, modelFileName, error.what());
     return -1;
   }
   if (ending.first == WorkerEnd::kFinished && (status || executed)) {

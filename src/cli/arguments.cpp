@@ -93,6 +93,14 @@ std::string fileNameOf(const char* path) {
   return pathOf(path).filename().string();
 }
 
+std::string shownPath(const char* path) {
+  return visibleText(path);
+}
+
+std::string shownFileName(const char* path) {
+  return visibleText(fileNameOf(path));
+}
+
 bool checkArguments(int argc, char** argv) {
   if (argc < 2 || isOneOf(argv[1], kHelpSwitches)) {
     printUsage();
@@ -104,12 +112,12 @@ bool checkArguments(int argc, char** argv) {
   }
   const char* path = argv[1];
   if (!std::filesystem::exists(pathOf(path))) {
-    printColoredLines(Red, {"The file '" + visibleText(path) + "' does not exist. "});
+    printColoredLines(Red, {"The file '" + shownPath(path) + "' does not exist. "});
     return false;
   }
   if (!hasOnnxExtension(path)) {
-    printColoredLines(
-        Red, {"Unsupported format '" + visibleText(fileNameOf(path)) + "': (not an onnx file)"});
+    printColoredLines(Red,
+                      {"Unsupported format '" + shownFileName(path) + "': (not an onnx file)"});
     return false;
   }
   return true;
@@ -127,7 +135,7 @@ cv::dnn::MatShape parseUserShape(int argc, char** argv) {
 
 void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error) {
   printColoredLines(
-      Red, {"The file '" + visibleText(path) + "' cannot be checked: " + error.code().message()});
+      Red, {"The file '" + shownPath(path) + "' cannot be checked: " + error.code().message()});
 }
 
 bool takeTimeLimit(std::vector<char*>& arguments, std::string& timeLimit) {

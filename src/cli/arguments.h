@@ -28,6 +28,11 @@ std::filesystem::path pathOf(const char* argument);
 // The last element of the path as typed: "net.onnx" for "models/net.onnx".
 std::string fileNameOf(const char* path);
 
+// The path as typed and its file name as the report shows them: the one place where the model
+// path becomes printable.
+std::string shownPath(const char* path);
+std::string shownFileName(const char* path);
+
 // One dimension per argument after the model path, read as a leading integer; an argument
 // without one contributes nothing.
 cv::dnn::MatShape parseUserShape(int argc, char** argv);

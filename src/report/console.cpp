@@ -56,7 +56,17 @@ BOOL WINAPI onInterrupt(DWORD) {
 
 #else
 
-const int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal that ends the process by default and can be caught, but SIGXFSZ, which the run
+// ignores, and the faults last.
+const int kInterruptSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGUSR1, SIGUSR2, SIGPIPE,
+                                 SIGALRM, SIGPROF, SIGXCPU, SIGVTALRM, SIGIO,   SIGPWR,  SIGSYS,
+                                 SIGTRAP, SIGILL,  SIGABRT, SIGBUS,    SIGFPE,  SIGSEGV};
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizers report the faults themselves.
+constexpr int kFaults = 5;
+#else
+constexpr int kFaults = 0;
+#endif
 
 extern "C" void onInterrupt(int signal) {
   if (interruptCleanup != nullptr) interruptCleanup();
@@ -175,7 +185,10 @@ void resetColorOnInterrupt(void (*cleanup)()) {
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
-  for (const int signal : kInterruptSignals) sigaction(signal, &action, nullptr);
+  for (size_t i = 0; i + kFaults < sizeof kInterruptSignals / sizeof(int); ++i) {
+    sigaction(kInterruptSignals[i], &action, nullptr);
+  }
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaction(signal, &action, nullptr);
 #endif
 }
 

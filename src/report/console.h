@@ -32,7 +32,8 @@ void setConsoleColor(ConsoleColor color);
 // last one, so that no colour leaks onto the next line.
 void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines);
 
-// Lets an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl-C or a closed console on Windows) call
+// Lets an interruption (any signal that would end the process, SIGINT, SIGTERM, SIGHUP, SIGQUIT
+// and the others; Ctrl-C or a closed console on Windows) call
 // `cleanup` (which must be safe in a signal handler), then put the colour back to Default when
 // one is in force, and a Windows console's output code page back, before the process ends as
 // the signal would.

@@ -119,6 +119,15 @@ def hostile(folder):
          [tensor("x", [1, 3])], [tensor("y\x1b[31m", [1, 3])])
     save(folder, "escape_op.onnx", [helper.make_node("Foo\x1b(0", ["x"], ["y"], name="n1")],
          [tensor("x", [1, 3])], [tensor("y", [1, 3])], check=False)
+    # C1 controls in UTF-8 (CSI, NEL), then a lone 0x9b byte and DEL, written over "R@W".
+    save(folder, "c1_node.onnx",
+         [helper.make_node("FooBar", ["x"], ["y"], name="n\u009b2J\u0085R@W")],
+         [tensor("x", [1, 3])], [tensor("y", [1, 3])], check=False)
+    path = os.path.join(folder, "c1_node.onnx")
+    with open(path, "rb") as f:
+        data = f.read().replace(b"R@W", b"\x9b\x7fZ")
+    with open(path, "wb") as f:
+        f.write(data)
     save(folder, "cast_without_input.onnx", [helper.make_node("Cast", [], ["y"], to=1)],
          [tensor("x", [1, 3])], [tensor("y", [1, 3])], check=False)
     save(folder, "huge_constant.onnx", [helper.make_node("ConstantOfShape", ["shape"], ["y"])], [],
@@ -165,6 +174,8 @@ def not_models(folder):
             f.write(data)
 
     write("not_a_model.onnx", b"This is a text file, not a model.\n")
+    if os.name == "posix":
+        write("a\nFORGED\nb.onnx", b"junk whose name the library repeats\n")
     write("zero_bytes.onnx")
     write("notes.txt", b"notes\n")
     for name in ["net.onnx.bak", "model.", "model", "models.old/net", "net.onnx5", "net.onn",

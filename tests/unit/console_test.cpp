@@ -16,7 +16,7 @@ void stopNothing() {}
 
 TEST(InterruptDeathTest, AnInterruptedRedLineLeavesTheTerminalAsItWas) {
   const std::string file = ::testing::TempDir() + "verasko_interrupt.txt";
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGRTMIN}) {
     EXPECT_EXIT(
         {
           std::fflush(stdout);
