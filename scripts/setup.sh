@@ -4,7 +4,7 @@
 # cross compiler and Wine to run its tests, the formatter, and the tools that build packages.
 set -euo pipefail
 
-packages=(cmake g++ make libopencv-dev libgtest-dev python3-onnx)
+packages=(cmake g++ make libopencv-dev libgtest-dev nlohmann-json3-dev python3-onnx)
 if [ "${1:-}" = "--ci" ]; then
   packages+=(g++-mingw-w64-i686-posix wine wine32:i386 clang-format dpkg-dev file xz-utils)
 fi

@@ -9,24 +9,44 @@
 #include "check/worker_process.h"
 #include "cli/arguments.h"
 #include "report/console.h"
+#include "report/json_report.h"
+#include "report/shape_text.h"
 
 namespace {
 
-int check(int argc, char** argv) {
-  std::cout << "\n";
-  // The options are taken out first; what remains is read as if they had never been there.
-  std::vector<char*> arguments(argv, argv + argc);
-  std::string timeLimit;
-  if (!takeTimeLimit(arguments, timeLimit)) return -1;
+// The check proper, after the options: the arguments, then the model.
+int check(std::vector<char*>& arguments, const std::string& timeLimit, bool explain) {
+  nlohmann::json& facts = reportFacts();
+  facts["stage"] = "arguments";
+  if (!timeLimit.empty()) facts["timeLimit"] = std::stod(timeLimit);
   const int count = static_cast<int>(arguments.size());
+  if (count >= 2)
+    facts["model"] = {{"path", shownPath(arguments[1])}, {"file", shownFileName(arguments[1])}};
   try {
     if (!checkArguments(count, arguments.data())) return 0;
   } catch (const std::filesystem::filesystem_error& error) {
     reportUncheckablePath(arguments[1], error);
     return -1;
   }
-  return checkModel(arguments[1], shownFileName(arguments[1]),
-                    parseUserShape(count, arguments.data()), timeLimit);
+  const cv::dnn::MatShape userShape = parseUserShape(count, arguments.data());
+  facts["inputs"]["user"] = userShape.empty() ? nlohmann::json() : nlohmann::json(userShape);
+  if (!layoutTag(userShape).empty()) facts["inputs"]["userLayout"] = layoutTag(userShape);
+  return checkModel(arguments[1], shownFileName(arguments[1]), userShape, timeLimit, explain);
+}
+
+int run(int argc, char** argv) {
+  // The options are taken out first; what remains is read as if they had never been there.
+  std::vector<char*> arguments(argv, argv + argc);
+  const bool explain = takeSwitch(arguments, "--explain");
+  // Help and version answers stay text.
+  const bool json = takeSwitch(arguments, "--json") && !isSwitchRequest(arguments);
+  if (json) beginJsonReport();
+  std::cout << "\n";
+  std::string timeLimit;
+  const int status =
+      takeTimeLimit(arguments, timeLimit) ? check(arguments, timeLimit, explain) : -1;
+  if (json) endJsonReport(status);
+  return status;
 }
 
 }  // namespace
@@ -37,7 +57,7 @@ int runVerasko(int argc, char** argv) {
   decideConsoleColors();
   useUtf8Console();
   resetColorOnInterrupt(stopWorker);
-  const int status = check(argc, argv);
+  const int status = run(argc, argv);
   // A report that did not reach its reader is no verdict.
   const std::string failure = outputFailure();
   if (failure.empty()) return status;

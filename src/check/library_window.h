@@ -1,24 +1,33 @@
 // The window around the library's work. While a LibraryWindow lives, whatever the library prints
 // through std::cout and std::cerr lands in the run's captures instead of on the console, and
-// every way out, normal or by exception, puts the streams back.
+// every way out, normal or by exception, puts the streams back. The window is itself the buffer
+// behind std::cerr, so that it can hand on what the library logs as it logs it.
 #pragma once
 
+#include <functional>
 #include <sstream>
+#include <string>
 #include <utility>
 
 // What the library printed through std::cout (first) and std::cerr (second). Text only grows:
 // each window appends to what the earlier ones left.
 using Captures = std::pair<std::ostringstream, std::ostringstream>;
 
-class LibraryWindow {
+class LibraryWindow : private std::stringbuf {
  public:
-  explicit LibraryWindow(Captures& captures);
-  ~LibraryWindow();
+  // `onError`, when given, gets each piece of text that the library flushes to std::cerr.
+  explicit LibraryWindow(Captures& captures,
+                         std::function<void(const std::string&)> onError = nullptr);
+  ~LibraryWindow() override;
 
   LibraryWindow(const LibraryWindow&) = delete;
   LibraryWindow& operator=(const LibraryWindow&) = delete;
 
  private:
+  int sync() override;
+
+  Captures& captures_;
+  std::function<void(const std::string&)> onError_;
   std::streambuf* savedOut_;
   std::streambuf* savedErr_;
 };

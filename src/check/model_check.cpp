@@ -8,12 +8,15 @@
 
 #include "check/diagnosis.h"
 #include "check/execution.h"
+#include "check/explanation.h"
 #include "check/input_report.h"
 #include "check/memory_budget.h"
 #include "check/worker.h"
 #include "check/worker_process.h"
 #include "cli/arguments.h"
 #include "report/console.h"
+#include "report/json_report.h"
+#include "report/shape_text.h"
 #include "report/text.h"
 
 namespace {
@@ -50,22 +53,70 @@ std::string endingReason(Failure stage, const Ending& ending, const std::string&
 // nowhere else; the library's descriptions keep their own line ends.
 Record printableRecord(const Record& record, const std::string& modelPath) {
   Record printable{record.first, {}};
-  for (const std::string& field : record.second) printable.second.push_back(visibleText(field));
   const std::vector<std::string>& fields = record.second;
+  for (const std::string& field : fields) printable.second.push_back(visibleText(field));
   const bool described = record.first == 'F' && fields.size() == 2 && fields[0].size() == 1 &&
                          (static_cast<Cause>(fields[0][0]) == Cause::kDescription ||
                           static_cast<Cause>(fields[0][0]) == Cause::kMessage);
   if (described) printable.second[1] = visibleDescription(fields[1], modelPath);
+  if (record.first == 'W' && !fields.empty()) {
+    printable.second[0] = visibleDescription(fields[0], modelPath);
+  }
+  if (record.first == 'G') {
+    // The feeders stay apart, each made printable as the names of the rejected nodes are.
+    for (size_t i = 2; i < fields.size(); i += 2) {
+      std::string feeders;
+      for (size_t from = 0, to; from < fields[i].size(); from = to + 1) {
+        to = std::min(fields[i].find('\0', from), fields[i].size());
+        feeders += (from == 0 ? "" : std::string(1, '\0')) +
+                   visibleText(fields[i].substr(from, to - from));
+      }
+      printable.second[i] = feeders;
+    }
+  }
   return printable;
+}
+
+// Why the diagnostics pass may not have ended, in the words of its incomplete list.
+std::string incompleteReason(const Ending& ending, const std::string& timeLimit) {
+  switch (ending.first) {
+    case WorkerEnd::kFinished: return "";
+    case WorkerEnd::kCrash: return "the library crashed with " + ending.second + ".";
+    case WorkerEnd::kKilled: return "the library ran out of memory.";
+    case WorkerEnd::kTimeLimit:
+      return "the library did not finish within the time limit of " + timeLimit + " s.";
+    case WorkerEnd::kExitStatus: break;
+  }
+  return "the library ended the check with exit status " + ending.second + ".";
+}
+
+// What the run found, for the report that scripts read.
+nlohmann::json& facts() {
+  return reportFacts();
+}
+
+// Ends a failed check: with --explain, what explains the failure follows the report.
+int explained(int status, nlohmann::json& explanation, const NodeFeeds& feeds, bool explain) {
+  if (!explain || status != -1 || explanation.empty()) return status;
+  if (!explanation.contains("diagnostics") || !explanation["diagnostics"].contains("complete")) {
+    finishExplanation(explanation, feeds, "");
+  }
+  facts()["explanation"] = explanation;
+  for (const std::string& line : explanationLines(explanation)) std::cout << line << std::endl;
+  return status;
 }
 
 }  // namespace
 
 int checkModel(const char* modelPath, const std::string& modelFileName,
-               const cv::dnn::MatShape& userShape, const std::string& timeLimit) {
+               const cv::dnn::MatShape& userShape, const std::string& timeLimit, bool explain) {
+  facts()["stage"] = "loading";
   const std::string kind = specialFileKind(modelPath);
   if (!kind.empty()) {
-    reportFailure(Failure::kLoad, modelFileName, "The file is " + kind + ", not a model file.");
+    const std::string reason = "The file is " + kind + ", not a model file.";
+    facts()["outcome"] = "not executable";
+    facts()["failure"] = {{"reason", reason}};
+    reportFailure(Failure::kLoad, modelFileName, reason);
     return -1;
   }
   memoryBudget();  // measured once, before the worker starts, for both sides
@@ -74,6 +125,9 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
   bool executed = false;
   cv::dnn::MatShape modelInputShape;
   bool inputShapeDynamic = false;
+  nlohmann::json explanation = nlohmann::json::object();
+  NodeFeeds feeds;
+  nlohmann::json outputs = nlohmann::json::array();
   const auto onRecord = [&](const Record& received) {
     const Record record = printableRecord(received, modelPath);
     const std::vector<std::string>& fields = record.second;
@@ -81,46 +135,79 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
       case 'L': std::cout << "Successfully loaded '" << modelFileName << "'" << std::endl; break;
       case 'E':
         printColoredLines(Red, {"Empty model: '" + modelFileName + "'"});
+        facts()["outcome"] = "not executable";
         status = 0;
         break;
       case 'I': {
         std::vector<cv::dnn::MatShape> shapes;
         for (const std::string& field : fields) shapes.push_back(shapeOfField(field));
+        facts()["stage"] = "inputs";
+        if (shapes.empty()) facts()["inputs"]["model"] = "dynamic";
+        for (const cv::dnn::MatShape& shape : shapes) facts()["inputs"]["model"].push_back(shape);
+        if (shapes.size() == 1 && !layoutTag(shapes[0]).empty()) {
+          facts()["inputs"]["modelLayout"] = layoutTag(shapes[0]);
+        }
         status = reportInputs(shapes, userShape, modelFileName);
+        if (status == -1) facts()["outcome"] = "not executable";
         inputShapeDynamic = shapes.empty();
         if (!shapes.empty()) modelInputShape = shapes[0];
         break;
       }
-      case 'X': stage = executionFailure(userShape, modelInputShape, inputShapeDynamic); break;
+      case 'X':
+        stage = executionFailure(userShape, modelInputShape, inputShapeDynamic);
+        facts()["stage"] = "execution";
+        break;
       case 'O':
         reportOutputs(fields);
+        for (size_t i = 0; i + 1 < fields.size(); i += 2) {
+          outputs.push_back({{"name", fields[i]}, {"shape", shapeOfField(fields[i + 1])}});
+        }
         executed = true;
         break;
       case 'F':
         if (fields.size() == 2 && !fields[0].empty() && !status) {
-          reportFailure(stage, modelFileName,
-                        failureReason(stage, {static_cast<Cause>(fields[0][0]), fields[1]}));
+          const Diagnosis diagnosis{static_cast<Cause>(fields[0][0]), fields[1]};
+          const std::string reason = failureReason(stage, diagnosis);
+          reportFailure(stage, modelFileName, reason);
+          facts()["failure"] = {{"reason", reason}};
+          if (diagnosis.first == Cause::kNode) facts()["failure"]["rejectedNode"] = fields[1];
+          facts()["failure"]["memoryShortage"] = diagnosis.first == Cause::kMemory;
+          facts()["outcome"] = "not executable";
           status = -1;
         }
         break;
-      default: break;
+      default: noteExplanation(record, explanation, feeds); break;
     }
   };
   Ending ending;
   try {
-    ending =
-        runWorker(modelPath, userShape, timeLimit.empty() ? 0 : std::stod(timeLimit), onRecord);
+    ending = runWorker(modelPath, userShape, explain, timeLimit.empty() ? 0 : std::stod(timeLimit),
+                       onRecord);
   } catch (const std::exception& error) {
     reportFailure(Failure::kLoad, modelFileName, error.what());
+    facts()["failure"] = {{"reason", error.what()}};
     return -1;
   }
-  if (ending.first == WorkerEnd::kFinished && (status || executed)) {
-    if (status) return *status;
+  if (!outputs.empty()) facts()["outputs"] = outputs;
+  const bool inOrder = ending.first == WorkerEnd::kFinished;
+  if (inOrder && executed && !status) {
     printColoredLines(Green, {"The model can be executed with Lumetra Vision."});
+    facts()["outcome"] = "executable";
+    facts()["stage"] = "finished";
     return 0;
   }
+  if (inOrder && status) return explained(*status, explanation, feeds, explain);
   // A worker that did not end in order: whatever it reported, the check failed where it was.
-  if (status == -1) return -1;
-  reportFailure(stage, modelFileName, endingReason(stage, ending, timeLimit));
-  return -1;
+  facts()["outcome"] = "not executable";
+  if (status != -1) {
+    const std::string reason = endingReason(stage, ending, timeLimit);
+    reportFailure(stage, modelFileName, reason);
+    facts()["failure"] = {{"reason", reason},
+                          {"memoryShortage", ending.first == WorkerEnd::kKilled}};
+    if (ending.first == WorkerEnd::kCrash) facts()["failure"]["crash"] = ending.second;
+    if (ending.first == WorkerEnd::kTimeLimit)
+      facts()["failure"]["timeLimit"] = std::stod(timeLimit);
+  }
+  finishExplanation(explanation, feeds, incompleteReason(ending, timeLimit));
+  return explained(-1, explanation, feeds, explain);
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 // Runs the check on `modelPath`, reports it, and answers the exit status. A time limit of ""
-// is none; otherwise it is a number of seconds greater than 0.
+// is none; otherwise it is a number of seconds greater than 0. With `explain`, a failure is
+// followed by what explains it. The facts go to the JSON report as well.
 int checkModel(const char* modelPath, const std::string& modelFileName,
-               const cv::dnn::MatShape& userShape, const std::string& timeLimit);
+               const cv::dnn::MatShape& userShape, const std::string& timeLimit, bool explain);

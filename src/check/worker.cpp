@@ -5,12 +5,17 @@
 #include <iostream>
 #include <limits>
 #include <sstream>
+#include <variant>
 #include <vector>
 
 #include "check/diagnosis.h"
+#include "check/library_log.h"
 #include "check/library_window.h"
+#include "check/onnx_graph.h"
 
 namespace {
+
+const char kTypesListed[] = "Not supported types:";
 
 // True when a tensor of this shape and element size can be addressed at all. The library
 // multiplies the dimensions without an overflow check, so a shape whose byte count wraps would
@@ -55,16 +60,46 @@ Record execute(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
   return outputs;
 }
 
-// Everything up to the outputs, each step reported as it is done; answers the last record.
-Record check(const std::string& modelPath, const cv::dnn::MatShape& userShape, RecordSink send,
-             Captures& captures) {
+// The whole description of a failure, for the explanation.
+Record description(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const cv::Exception& error) {
+    return {'W', {error.err}};
+  } catch (const std::exception& error) {
+    return {'W', {error.what()}};
+  } catch (...) {
+    return {'W', {""}};
+  }
+}
+
+// After a failed execution that the log does not pin on a layer: the first layer that took no
+// time, which is probably where the run stopped.
+Record probableLayer(cv::dnn::Net& net) {
+  try {
+    std::vector<double> timings;
+    net.getPerfProfile(timings);
+    const std::vector<std::string> names = net.getLayerNames();
+    for (size_t i = 0; i < timings.size() && i < names.size(); ++i) {
+      if (timings[i] == 0) return {'P', {names[i]}};
+    }
+  } catch (...) {
+    // No profile, no guess.
+  }
+  return {'P', {}};
+}
+
+// Everything up to the outputs, each step reported as it is done; answers the records that
+// end the check, with what an explanation needs after a failure.
+std::vector<Record> check(const std::string& modelPath, const cv::dnn::MatShape& userShape,
+                          bool explain, RecordSink send, Captures& captures) {
   std::vector<std::string> outputNames;
   cv::dnn::MatShape testInputShape = userShape;
   {
     cv::dnn::Net net;
     try {
       net = cv::dnn::readNet(modelPath, "", "");
-      if (net.empty()) return {'E', {}};
+      if (net.empty()) return {{'E', {}}};
       send({'L', {}});
       std::vector<cv::dnn::MatShape> layerInputShapes;
       std::vector<cv::dnn::MatShape> modelInputShapes;
@@ -75,35 +110,101 @@ Record check(const std::string& modelPath, const cv::dnn::MatShape& userShape, R
       }
       send(inputs);
       if (modelInputShapes.size() > 1 || (modelInputShapes.empty() && userShape.empty())) {
-        return {'-', {}};
+        return {};
       }
       if (userShape.empty()) testInputShape = modelInputShapes[0];
       outputNames = net.getUnconnectedOutLayersNames();
     } catch (...) {
-      return failed(loadFailureCause(captures.second.str(), std::current_exception()));
+      std::cerr.flush();
+      const std::exception_ptr error = std::current_exception();
+      std::vector<Record> last{failed(loadFailureCause(captures.second.str(), error))};
+      if (explain) last.push_back(description(error));
+      return last;
     }
     send({'X', {}});
     try {
-      return execute(net, testInputShape, outputNames);
+      return {execute(net, testInputShape, outputNames)};
     } catch (...) {
-      return failed(executionFailureCause(std::current_exception()));
+      std::cerr.flush();
+      std::vector<Record> last{failed(executionFailureCause(std::current_exception()))};
+      if (explain) {
+        const Record layer = stoppingLayer(captures.second.str());
+        last.push_back(layer.first != 0 ? layer : probableLayer(net));
+      }
+      return last;
     }
   }
 }
 
+// The model's graph for the explanation: the reason it cannot be read ("" when it can), then
+// each node's logged name and the names of the nodes that feed it, joined by NUL bytes.
+Record graphRecord(const std::string& modelPath) {
+  const std::variant<NodeFeeds, std::string> graph = readNodeFeeds(modelPath);
+  if (const std::string* error = std::get_if<std::string>(&graph)) return {'G', {*error}};
+  Record record{'G', {""}};
+  for (const auto& [node, feeders] : std::get<NodeFeeds>(graph)) {
+    std::string joined;
+    for (const std::string& feeder : feeders)
+      joined += (joined.empty() ? "" : std::string(1, '\0')) + feeder;
+    record.second.push_back(node);
+    record.second.push_back(joined);
+  }
+  return record;
+}
+
+// A second load in the library's model-diagnostics mode, which logs every node it rejects
+// instead of stopping at the first: each rejection goes to the parent as soon as it is logged,
+// the types without any layer once they are listed.
+void runDiagnosticsPass(const std::string& modelPath, RecordSink send) {
+  send({'D', {}});
+  std::string pending;
+  std::string whole;
+  bool typesSent = false;
+  const auto onLog = [&](const std::string& text) {
+    pending += text;
+    whole += text;
+    for (Record rejection; takeRejection(pending, false, rejection);) send(rejection);
+    if (!typesSent && whole.find(kTypesListed) != std::string::npos) {
+      const std::vector<std::string> types = typesWithoutLayer(whole);
+      if (!types.empty() || whole.find("\n\n", whole.find(kTypesListed)) != std::string::npos) {
+        send({'U', types});
+        typesSent = true;
+      }
+    }
+  };
+  Captures captures;
+  {
+    LibraryWindow window(captures, onLog);
+    cv::dnn::enableModelDiagnostics(true);
+    try {
+      cv::dnn::Net net = cv::dnn::readNet(modelPath, "", "");
+    } catch (...) {
+      // The records are what counts.
+    }
+    cv::dnn::enableModelDiagnostics(false);
+  }
+  for (Record rejection; takeRejection(pending, true, rejection);) send(rejection);
+  if (!typesSent) send({'U', typesWithoutLayer(whole)});
+}
+
 }  // namespace
 
-void runCheckJob(const std::string& modelPath, const cv::dnn::MatShape& userShape,
+void runCheckJob(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
                  RecordSink send) {
   // The library's words are those of its default log level, whatever was set before.
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_WARNING);
   Captures captures;
-  Record last;
+  std::vector<Record> last;
   {
     LibraryWindow window(captures);
-    last = check(modelPath, userShape, send, captures);
+    last = check(modelPath, userShape, explain, send, captures);
   }
-  if (last.first != '-') send(last);
+  for (const Record& record : last) send(record);
+  if (!explain || last.empty() || last[0].first != 'F') return;
+  send(graphRecord(modelPath));
+  if (last[0].second[0] == std::string(1, static_cast<char>(Cause::kNode))) {
+    runDiagnosticsPass(modelPath, send);
+  }
 }
 
 std::string shapeField(const cv::dnn::MatShape& shape) {

@@ -7,6 +7,14 @@
 //   'O'  the outputs, a name and a shape per output ("" for an empty one), sent once the
 //        network and its outputs have been released;
 //   'F'  the check failed: the cause letter and its text (diagnosis.h).
+// With an explanation asked for, after 'F':
+//   'W'  after a failed load, the library's whole description;
+//   'S'  after a failed execution, the layer that stopped it (library_log.h), or
+//   'P'  the layer that probably did, or none;
+//   'G'  the model's graph (see graphRecord in worker.cpp);
+//   'D'  after a load that named a rejected node, the diagnostics pass begins; then
+//   'R'  a rejected node as it is logged (library_log.h), and
+//   'U'  the types that the library has no layer for.
 #pragma once
 
 #include <opencv2/dnn.hpp>
@@ -19,8 +27,9 @@
 using RecordSink = bool (*)(const Record& record);
 
 // Loads the model, inspects its inputs, runs the test execution and releases everything,
-// sending a record at each step.
-void runCheckJob(const std::string& modelPath, const cv::dnn::MatShape& userShape, RecordSink send);
+// sending a record at each step; with `explain`, then what explains a failure.
+void runCheckJob(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
+                 RecordSink send);
 
 // The text form of a shape in a record: its dimensions separated by blanks.
 std::string shapeField(const cv::dnn::MatShape& shape);

@@ -151,7 +151,7 @@ bool sendToParent(const Record& record) {
 // In the forked worker: nothing of the parent's signal handling, nothing on the console, the
 // first to go when memory runs out, and the memory budget in force.
 [[noreturn]] void becomeWorker(int descriptor, const std::string& modelPath,
-                               const cv::dnn::MatShape& userShape) {
+                               const cv::dnn::MatShape& userShape, bool explain) {
   for (int signal = 1; signal < NSIG; ++signal) std::signal(signal, SIG_DFL);
   std::signal(SIGPIPE, SIG_IGN);
 #ifdef __linux__
@@ -170,7 +170,7 @@ bool sendToParent(const Record& record) {
   if (sink > STDERR_FILENO) close(sink);
   reportDescriptor = descriptor;
   applyMemoryBudget();
-  runCheckJob(modelPath, userShape, sendToParent);
+  runCheckJob(modelPath, userShape, explain, sendToParent);
   // An ordinary exit: the library's own clean-up runs, and a heap that it corrupted shows.
   std::exit(0);
 }
@@ -193,8 +193,8 @@ Ending endingOf(int status) {
 
 #ifdef _WIN32
 
-Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, double timeLimit,
-                 const std::function<void(const Record&)>& onRecord) {
+Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
+                 double timeLimit, const std::function<void(const Record&)>& onRecord) {
   SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE jobRead = nullptr, jobWrite = nullptr, reportRead = nullptr, reportWrite = nullptr;
   if (!CreatePipe(&jobRead, &jobWrite, &inherited, 0) ||
@@ -224,7 +224,8 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
   }
   CloseHandle(process.hThread);
   workerProcess = process.hProcess;
-  const std::string job = encodeRecord({'J', {modelPath, shapeField(userShape)}});
+  const std::string job =
+      encodeRecord({'J', {modelPath, shapeField(userShape), explain ? "explain" : ""}});
   DWORD written = 0;
   WriteFile(jobWrite, job.data(), static_cast<DWORD>(job.size()), &written, nullptr);
   CloseHandle(jobWrite);
@@ -281,7 +282,7 @@ int runWorkerInvocation() {
     buffer.append(chunk.data(), got);
   }
   Record job;
-  if (!takeRecord(buffer, job) || job.first != 'J' || job.second.size() != 2) return 2;
+  if (!takeRecord(buffer, job) || job.first != 'J' || job.second.size() != 3) return 2;
   // The report keeps its own handle; descriptors 1 and 2 go to the null device.
   DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
                   &reportHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);
@@ -291,14 +292,14 @@ int runWorkerInvocation() {
   _close(sink);
   SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
   SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
-  runCheckJob(job.second[0], shapeOfField(job.second[1]), sendToParent);
+  runCheckJob(job.second[0], shapeOfField(job.second[1]), !job.second[2].empty(), sendToParent);
   return 0;
 }
 
 #else
 
-Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, double timeLimit,
-                 const std::function<void(const Record&)>& onRecord) {
+Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
+                 double timeLimit, const std::function<void(const Record&)>& onRecord) {
   int descriptors[2];
   if (pipe(descriptors) != 0) {
     throw std::runtime_error(std::string("The worker cannot be started: ") + std::strerror(errno));
@@ -313,7 +314,7 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
   }
   if (pid == 0) {
     close(descriptors[0]);
-    becomeWorker(descriptors[1], modelPath, userShape);
+    becomeWorker(descriptors[1], modelPath, userShape, explain);
   }
   workerPid = pid;
   close(descriptors[1]);

@@ -22,8 +22,8 @@ using Ending = std::pair<WorkerEnd, std::string>;
 
 // Runs the check job in a worker and hands each of its records to `onRecord` as it arrives. A
 // time limit of 0 is none. Throws std::runtime_error when no worker can be started.
-Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, double timeLimit,
-                 const std::function<void(const Record&)>& onRecord);
+Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
+                 double timeLimit, const std::function<void(const Record&)>& onRecord);
 
 // Ends the running worker at once, if there is one; safe in a signal handler.
 void stopWorker();

@@ -159,3 +159,21 @@ bool takeTimeLimit(std::vector<char*>& arguments, std::string& timeLimit) {
   }
   return true;
 }
+
+bool takeSwitch(std::vector<char*>& arguments, const char* option) {
+  const size_t before = arguments.size();
+  for (size_t i = arguments.size(); i-- > 1;) {
+    if (std::strcmp(arguments[i], option) == 0) {
+      arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+  return arguments.size() != before;
+}
+
+bool isSwitchRequest(const std::vector<char*>& arguments) {
+  // The time limit and its value may stand first.
+  const size_t first =
+      arguments.size() > 1 && std::strcmp(arguments[1], "--time-limit") == 0 ? 3 : 1;
+  return arguments.size() <= first || isOneOf(arguments[first], kHelpSwitches) ||
+         isOneOf(arguments[first], kVersionSwitches);
+}

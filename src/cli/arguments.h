@@ -44,3 +44,9 @@ void reportUncheckablePath(const char* path, const std::filesystem::filesystem_e
 // in `timeLimit` as a plain number ("2.5"). Answers false after a red message when the value is
 // no number greater than 0.
 bool takeTimeLimit(std::vector<char*>& arguments, std::string& timeLimit);
+
+// Takes every `option` out of the arguments, wherever it stands; answers whether there was one.
+bool takeSwitch(std::vector<char*>& arguments, const char* option);
+
+// True when the arguments ask for help or the version (or nothing at all).
+bool isSwitchRequest(const std::vector<char*>& arguments);

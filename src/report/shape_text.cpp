@@ -11,10 +11,13 @@ void printShape(const cv::dnn::MatShape& shape) {
   std::cout << "]";
 }
 
+std::string layoutTag(const cv::dnn::MatShape& shape) {
+  if (shape.size() == 3) return shape[0] < shape[2] ? "LMTR_DL_3D_CHW" : "LMTR_DL_3D_HWC";
+  if (shape.size() == 4) return shape[1] < shape[3] ? "LMTR_DL_4D_NCHW" : "LMTR_DL_4D_NHWC";
+  return "";
+}
+
 void printLayoutTag(const cv::dnn::MatShape& shape) {
-  if (shape.size() == 3) {
-    std::cout << (shape[0] < shape[2] ? ", LMTR_DL_3D_CHW" : ", LMTR_DL_3D_HWC");
-  } else if (shape.size() == 4) {
-    std::cout << (shape[1] < shape[3] ? ", LMTR_DL_4D_NCHW" : ", LMTR_DL_4D_NHWC");
-  }
+  const std::string tag = layoutTag(shape);
+  if (!tag.empty()) std::cout << ", " << tag;
 }

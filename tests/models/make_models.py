@@ -108,6 +108,26 @@ def rejected(folder):
     save(folder, "empty_graph.onnx", [], [], [])
 
 
+def explained(folder):
+    """Models for --explain: a node rejected only because a rejected node feeds it, two unrelated
+    unknown types, and a node without inputs on which the diagnostics pass crashes (4.7.0)."""
+    save(folder, "chain.onnx",
+         [helper.make_node("Concat", ["x", "k"], ["y"], name="join", axis=1),
+          helper.make_node("Conv", ["y", "w"], ["z"], name="conv", kernel_shape=[3, 3]),
+          helper.make_node("Relu", ["z"], ["out"])],
+         [tensor("x", [1, 3, 8, 8])], [tensor("out", [1, 4, 6, 6])],
+         [weights("k", 1, 2, 4, 4), weights("w", 4, 5, 3, 3)], check=False)
+    save(folder, "two_unknown.onnx",
+         [helper.make_node("FooBar", ["x"], ["a"], name="foo"),
+          helper.make_node("Relu", ["x"], ["r"]),
+          helper.make_node("BarBaz", ["r"], ["b"], name="bar")],
+         [tensor("x", [1, 3])], [tensor("a", [1, 3]), tensor("b", [1, 3])], check=False)
+    save(folder, "diagnostics_crash.onnx",
+         [helper.make_node("FooBar", ["x"], ["a"], name="foo"),
+          helper.make_node("Cast", [], ["c"], to=1)],
+         [tensor("x", [1, 3])], [tensor("a", [1, 3]), tensor("c", [1, 3])], check=False)
+
+
 def hostile(folder):
     """Models whose text or size is meant to harm: forged lines, terminal controls, a node the
     protobuf reader chokes on, a tiny model that asks for 10 GiB."""
@@ -209,6 +229,7 @@ def main():
     example(folder)
     loadable(folder)
     rejected(folder)
+    explained(folder)
     hostile(folder)
     crashing(folder)
     worker_ends(folder)
