@@ -3,6 +3,7 @@
 #include <map>
 
 #include "check/library_log.h"
+#include "report/text.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ void finishExplanation(nlohmann::json& explanation, const NodeFeeds& feeds,
   nlohmann::json& rejected = diagnostics["rejected"];
   if (!rejected.empty() && explanation.contains("description")) {
     // The first node is the one the normal load named; its words are that load's.
-    rejected[0]["words"] = libraryWords(explanation["description"]);
+    rejected[0]["words"] = visibleText(libraryWords(explanation["description"]));
   }
   std::vector<RejectedNode> nodes;
   for (const nlohmann::json& node : rejected) {

@@ -12,8 +12,6 @@
 
 namespace {
 
-void stopNothing() {}
-
 TEST(InterruptDeathTest, AnInterruptedRedLineLeavesTheTerminalAsItWas) {
   const std::string file = ::testing::TempDir() + "verasko_interrupt.txt";
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGRTMIN}) {
@@ -22,7 +20,7 @@ TEST(InterruptDeathTest, AnInterruptedRedLineLeavesTheTerminalAsItWas) {
           std::fflush(stdout);
           if (!std::freopen(file.c_str(), "wb", stdout)) std::abort();
           setConsoleColorsEnabled(true);
-          resetColorOnInterrupt(stopNothing);
+          resetColorOnInterrupt(nullptr);
           setConsoleColor(Red);
           std::cout << "half a li" << std::flush;
           raise(signal);

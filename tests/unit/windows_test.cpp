@@ -1,32 +1,14 @@
-// What only the Windows program does: drive-letter paths, names in UTF-8 by the manifest, console
-// text attributes and code page. Runs under Wine in the cross build; elsewhere there is nothing
-// to test here.
+// What only the Windows program does with its console: text attributes and code page. Runs under
+// Wine in the cross build; elsewhere there is nothing to test here.
 #ifdef _WIN32
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdlib>
-#include <filesystem>
 
-#include "cli/arguments.h"
 #include "report/console.h"
 
 namespace {
-
-TEST(FileNameOf, DriveLettersAndBackslashesNameTheFileAlone) {
-  EXPECT_EQ(fileNameOf("Z:\\models\\net.onnx"), "net.onnx");
-  EXPECT_EQ(fileNameOf("C:net.onnx"), "net.onnx");
-  EXPECT_EQ(fileNameOf("C:\\models.old\\net"), "net");
-  EXPECT_EQ(fileNameOf("models\\"), "");
-}
-
-// The manifest makes UTF-8 the ANSI code page, of the tests as of the program.
-TEST(FileNameOf, NamesArriveInUtf8) {
-  EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
-  EXPECT_EQ(pathOf("Z:\\модели\\模型.onnx"), std::filesystem::path(L"Z:\\модели\\模型.onnx"));
-  EXPECT_EQ(fileNameOf("Z:\\модели\\конв.onnx"), "конв.onnx");
-  EXPECT_EQ(fileNameOf("sub\u2215conv.onnx"), "sub\u2215conv.onnx");
-}
 
 WORD attributesOf(HANDLE console) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
