@@ -116,12 +116,12 @@ def rejected(folder):
 
 
 def explained(folder):
-    """Models for --explain: a node rejected only because a rejected node feeds it, two unrelated
-    unknown types, and a node without inputs on which the diagnostics pass crashes (4.7.0)."""
+    """Models for --explain: a node rejected only because a rejected node feeds it, and after it
+    one of a type without any layer (on its own wherever it stands), two unrelated unknown types, and a node without inputs on which the diagnostics pass crashes (4.7.0)."""
     save((folder, "chain.onnx"),
          [helper.make_node("Concat", ["x", "k"], ["y"], name="join", axis=1),
           helper.make_node("Conv", ["y", "w"], ["z"], name="conv", kernel_shape=[3, 3]),
-          helper.make_node("Relu", ["z"], ["out"])],
+          helper.make_node("BarBaz", ["z"], ["out"], name="after")],
          [tensor("x", [1, 3, 8, 8])], [tensor("out", [1, 4, 6, 6])],
          {"initializers": [weights("k", 1, 2, 4, 4), weights("w", 4, 5, 3, 3)], "check": False})
     save((folder, "two_unknown.onnx"),

@@ -10,6 +10,7 @@
 #include "check/execution.h"
 #include "check/input_report.h"
 #include "check/worker.h"
+#include "report/text.h"
 
 namespace {
 
@@ -58,6 +59,10 @@ TEST(LoadFailureReason, CapturedTextDecidesAloneWhenThereIsAnyAndOtherFailuresSp
   EXPECT_EQ(loadReason("", std::make_exception_ptr(std::runtime_error("disk"))), "disk");
   EXPECT_EQ(loadReason("", std::make_exception_ptr(42)),
             "The library failed with an unknown error.");
+}
+
+TEST(VisibleText, C1ControlsAreEscapedAndTheRestOfUtf8Stays) {
+  EXPECT_EQ(visibleText("\xc2\x9f\xc2\xa0\x80\xff\x7f"), "\\u009f\xc2\xa0\\x80\xff\\x7f");
 }
 
 struct Inspection {
