@@ -116,8 +116,8 @@ def rejected(folder):
 
 
 def explained(folder):
-    """Models for --explain: a node rejected only because a rejected node feeds it, and after it
-    one of a type without any layer (on its own wherever it stands), two unrelated unknown types, and a node without inputs on which the diagnostics pass crashes (4.7.0)."""
+    """For --explain: a node rejected after another, then one of a type without any layer, two
+    unrelated unknown types, a node without inputs that crashes the diagnostics pass (4.7.0)."""
     save((folder, "chain.onnx"),
          [helper.make_node("Concat", ["x", "k"], ["y"], name="join", axis=1),
           helper.make_node("Conv", ["y", "w"], ["z"], name="conv", kernel_shape=[3, 3]),

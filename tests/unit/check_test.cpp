@@ -50,12 +50,9 @@ std::exception_ptr libraryError(const std::string& description) {
   return std::make_exception_ptr(cv::Exception(-2, description, "f", "x", 1));
 }
 
-// What no model reaches: captured text without a node, and failures that are no library's.
 TEST(LoadFailureReason, CapturedTextDecidesAloneWhenThereIsAnyAndOtherFailuresSpeakToo) {
   EXPECT_EQ(loadReason("log", libraryError("Cannot determine an origin framework of files: a")),
             "");
-  EXPECT_EQ(loadReason("", libraryError("> Cannot determine an origin framework")),
-            "> Cannot determine an origin framework");
   EXPECT_EQ(loadReason("", std::make_exception_ptr(std::runtime_error("disk"))), "disk");
   EXPECT_EQ(loadReason("", std::make_exception_ptr(42)),
             "The library failed with an unknown error.");
