@@ -1,6 +1,6 @@
 // Mutated models for the graph reader, which must answer feeds or a reason whatever the bytes. With
-// -fsanitize=fuzzer -DVERASKO_LIBFUZZER libFuzzer drives it; otherwise main() mutates each seed
-// file, or each regular file of a seed folder, a fixed number of times from a fixed seed.
+// -fsanitize=fuzzer -DVERASKO_LIBFUZZER libFuzzer drives it; otherwise main() mutates each sample
+// file, or each regular file of a sample folder, a fixed number of times, always the same way.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -69,10 +69,10 @@ int main(int argc, char** argv) {
     for (const fs::path& file : files) {
       if (std::error_code error; !fs::is_regular_file(file, error)) continue;
       std::ifstream in(file, std::ios::binary);
-      const std::string seed{std::istreambuf_iterator<char>(in), {}};
+      const std::string sample{std::istreambuf_iterator<char>(in), {}};
       ++seeds;
       for (int n = 0; n <= kMutationsPerSeed; ++n) {
-        const std::string bytes = n == 0 ? seed : mutate(seed, random);
+        const std::string bytes = n == 0 ? sample : mutate(sample, random);
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
       }
     }
