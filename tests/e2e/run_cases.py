@@ -353,10 +353,12 @@ def corpus_problems(plain, explained, document, stable):
 
 
 def start_wine():
-    """A Wine server that outlives each run by half a minute: one that a run starts would hold
-    that run's output pipe open until it ends."""
-    subprocess.run(["wineserver", "-p30"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, check=False)
+    """A Wine server, and the programs Wine starts with it, that outlive each run by a minute:
+    started by a run, they would hold that run's output pipes open until they end."""
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
+             "stderr": subprocess.DEVNULL, "check": False}
+    subprocess.run(["wineserver", "-p60"], **quiet)
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=environment({}), timeout=300, **quiet)
 
 
 def run_corpus(binary, corpus, flags):
