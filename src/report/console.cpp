@@ -83,6 +83,17 @@ extern "C" void onInterrupt(int signal) {
   raise(signal);
 }
 
+// The ANSI code that switches to `color`; empty when colours are off.
+std::string colorCode(ConsoleColor color) {
+  if (!colorsEnabled) return "";
+  switch (color) {
+    case Green: return "\x1b[32m";
+    case Red: return "\x1b[31m";
+    case Default: break;
+  }
+  return "\x1b[0m";
+}
+
 #endif
 
 }  // namespace
@@ -106,21 +117,6 @@ void setConsoleColorsEnabled(bool enabled) {
 
 bool consoleColorsEnabled() {
   return colorsEnabled;
-}
-
-std::string colorCode(ConsoleColor color) {
-#ifdef _WIN32
-  (void)color;
-  return "";
-#else
-  if (!colorsEnabled) return "";
-  switch (color) {
-    case Green: return "\x1b[32m";
-    case Red: return "\x1b[31m";
-    case Default: break;
-  }
-  return "\x1b[0m";
-#endif
 }
 
 unsigned short consoleAttribute(ConsoleColor color) {

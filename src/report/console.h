@@ -16,10 +16,6 @@ void decideConsoleColors();
 void setConsoleColorsEnabled(bool enabled);
 bool consoleColorsEnabled();
 
-// The ANSI code that switches to `color`; empty when colours are off or on Windows, where the
-// colour is not part of the text.
-std::string colorCode(ConsoleColor color);
-
 // The Windows console text attribute that shows `color`: the console's own for Default, else
 // its background with the colour in front (bright on a dark background of that hue). Elsewhere
 // the colour's value.

@@ -20,10 +20,6 @@ void beginJsonReport() {
   savedOutput = std::cout.rdbuf(collected.rdbuf());
 }
 
-bool jsonReportActive() {
-  return savedOutput != nullptr;
-}
-
 nlohmann::json& reportFacts() {
   return facts;
 }

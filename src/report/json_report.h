@@ -10,9 +10,6 @@
 // Starts collecting: standard output goes to the buffer, without colours.
 void beginJsonReport();
 
-// Whether a JSON report is being collected.
-bool jsonReportActive();
-
 // The document's facts so far, to note more.
 nlohmann::json& reportFacts();
 
