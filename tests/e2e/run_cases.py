@@ -3,14 +3,17 @@
 
     run_cases.py cases BINARY MODELS OPENCV_VERSION CORPUS CASES [--wine] [--static] [--memory]
         every case of the table (see its header), piped and on a terminal: the whole standard
-        output, the exit status and the standard error. --wine runs a Windows program under Wine,
-        piped only; --static says that OpenCV is linked in; --memory runs the cases in a memory
-        cgroup, alone (skipped, status 77, where none can be made or under a sanitizer).
-    run_cases.py corpus BINARY CORPUS [--wine] [--required]
+        output, the exit status and the standard error. --wine runs a Windows program under Wine
+        (a 64-bit one under Wine's 64-bit loader), piped only; --static says that OpenCV is linked
+        in; --memory runs the cases in a memory cgroup, alone (skipped, status 77, where none can
+        be made or under a sanitizer).
+    run_cases.py corpus BINARY CORPUS [--wine] [--required] [--once]
         every model of the ONNX corpus, without a shape and with the manifest's input shape, plain,
         with --explain and with --json: no signal, no hang, status 0 or 255 and the same with the
         options, no standard error, whole lines, an explanation that only adds, a JSON document
-        with the same status and lines. A missing corpus skips (77), or fails with --required.
+        with the same status and lines. --once runs each once, with both options, for the builds
+        whose runs cost most: no signal, no hang, no standard error, a valid document with the
+        status. A missing corpus skips (77), or fails with --required.
 
 Every run's environment is built anew: nothing of the caller's (OPENCV_*, NO_COLOR, TERM) counts.
 """
@@ -37,8 +40,8 @@ KEPT = re.compile(r"PATH|HOME|(ASAN|UBSAN|LSAN)_OPTIONS|WINEPREFIX")
 SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ "
                             rb"bytes\n")
 # Under load Wine's own client sometimes reports a failed call to its server on standard error,
-# in a run that otherwise ends as it should.
-WINE_NOTE = re.compile(rb"wine client error:[0-9a-f]+: [^\n]*\n")
+# in a run that otherwise ends as it should, at times cut short.
+WINE_NOTE = re.compile(rb"wine client error:[0-9a-f]+: [^\n]*\n?")
 # Where standard output goes in the cases that end with one of these words: a file and the mode
 # to open it in; ">&-" closes it.
 OUTPUTS = {">&-": None, ">/dev/full": ("/dev/full", "wb"), ">readonly": ("/dev/null", "rb"),
@@ -260,9 +263,9 @@ def problems_of(got, status, expected, expected_error=""):
 
 def run_cases(binary, setup):
     models, wine, memory = setup["models"], setup["wine"], setup["memory"]
-    prefix = ["wine"] if wine else []
+    prefix = wine_loader(binary) if wine else []
     if wine:
-        start_wine()
+        start_wine(prefix)
     runs, skipped = [], 0
     for case in parse(setup):
         if ("MEMORY" in case["env"]) != memory:
@@ -352,13 +355,42 @@ def corpus_problems(plain, explained, document, stable):
     return problems
 
 
-def start_wine():
+def wine_loader(binary):
+    """Wine's loader for a Windows program: the 64-bit one for a 64-bit program, as it runs on
+    machines that cannot run 32-bit code, where the usual `wine` fails."""
+    with open(binary, "rb") as f:
+        head = f.read(4096)
+    header = int.from_bytes(head[0x3c:0x40], "little")
+    machine = int.from_bytes(head[header + 4:header + 6], "little")
+    return ["/usr/lib/wine/wine64"] if machine == 0x8664 else ["wine"]
+
+
+def combined_problems(document):
+    """What is wrong with one model's single run with --explain and --json at once, where runs
+    cost most (under the sanitizers, under Wine): it ends as a run may, with a valid document that
+    agrees with its exit status."""
+    problems = problems_of(document, None, None)
+    out, _, code = document
+    if code is not None and code not in (0, 255) and code >= 0:
+        problems.append(f"exit status {code}")
+    try:
+        if json.loads(out)["status"] != (0 if code == 0 else -1):
+            problems.append("--json: its status differs from the exit status")
+    except (ValueError, KeyError, TypeError) as error:
+        problems.append(f"--json: no valid document ({error})")
+    return problems
+
+
+def start_wine(loader):
     """A Wine server, and the programs Wine starts with it, that outlive each run by a minute:
-    started by a run, they would hold that run's output pipes open until they end."""
-    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
-             "stderr": subprocess.DEVNULL, "check": False}
-    subprocess.run(["wineserver", "-p60"], **quiet)
-    subprocess.run(["wine", "cmd", "/c", "exit"], env=environment({}), timeout=300, **quiet)
+    started by a run, they would hold that run's output pipes open until they end. A machine
+    that cannot run 32-bit code ends the run here, in words, not in a failure per case."""
+    quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "check": False}
+    subprocess.run(["wineserver", "-p60"], stderr=subprocess.DEVNULL, **quiet)
+    started = subprocess.run(loader + ["cmd", "/c", "exit"], env=environment({}), timeout=300,
+                             stderr=subprocess.PIPE, **quiet)
+    if started.returncode == 126 and b"Exec format error" in started.stderr:
+        sys.exit("this machine cannot run 32-bit programs: build the windows64 preset instead")
 
 
 def run_corpus(binary, corpus, flags):
@@ -366,16 +398,20 @@ def run_corpus(binary, corpus, flags):
     if not os.path.isfile(os.path.join(corpus, "manifest.tsv")):
         print(f"no corpus at {corpus}")
         return 1 if "--required" in flags else 77
-    prefix = ["wine"] if "--wine" in flags else []
+    prefix = wine_loader(binary) if "--wine" in flags else []
     if prefix:
-        start_wine()
+        start_wine(prefix)
+
+    once = "--once" in flags
 
     def one(arguments):
         runs = []
-        for options in ([], ["--explain"], ["--json"]):
+        for options in ([["--explain", "--json"]] if once else [[], ["--explain"], ["--json"]]):
             out, err, code = run_piped(prefix + [binary] + arguments + options, environment({}),
                                        None)
             runs.append((out.replace(b"\r\n", b"\n"), WINE_NOTE.sub(b"", err), code))
+        if once:
+            return arguments, combined_problems(runs[0])
         return arguments, corpus_problems(*runs, not any(u in arguments[0] for u in UNSTABLE))
 
     runs = corpus_runs(corpus)
