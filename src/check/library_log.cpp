@@ -11,6 +11,18 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// The library's words of several lines, each written after "> ", as they were.
+std::string unquoted(const std::string& text) {
+  std::string words;
+  for (size_t from = 0; text.compare(from, 2, "> ") == 0;) {
+    const size_t end = std::min(text.find('\n', from), text.size());
+    words += (from == 0 ? "" : "\n") + text.substr(from + 2, end - from - 2);
+    if (end == text.size()) break;
+    from = end + 1;
+  }
+  return words;
+}
+
 // A message without the line end that the logger adds.
 std::string_view withoutLineEnd(std::string_view message) {
   if (!message.empty() && message.back() == '\n') message.remove_suffix(1);
@@ -51,7 +63,13 @@ std::string libraryWords(const std::string& message) {
   if (error != std::string::npos) {
     const size_t words = message.find(") ", error);
     if (words != std::string::npos) {
-      std::string line = message.substr(words + 2, message.find('\n', words) - words - 2);
+      const size_t end = message.find('\n', words);
+      std::string line = message.substr(words + 2, end - words - 2);
+      // Words of several lines follow the function, each line quoted.
+      if (line.compare(0, 13, "in function '") == 0 && end != std::string::npos &&
+          message.compare(end + 1, 2, "> ") == 0) {
+        return trimmed(unquoted(message.substr(end + 1)));
+      }
       const size_t function = line.rfind(" in function '");
       if (function != std::string::npos) line.erase(function);
       return trimmed(line);
@@ -204,13 +222,13 @@ Record DiagnosticsLog::take(std::string_view piece) {
         after == std::string_view::npos ? "" : std::string(rest->substr(after + 1));
     words_.push_back(libraryWords(text));
     if (current_ != kUnknownNode) {
+      // The library's words when it has no layer of the node's type.
       const GraphNode& node = nodes_[current_];
+      const std::string code = "error: (-2:Unspecified error) ";
       const size_t error = text.find("error: (");
-      const std::string noLayer = "error: (-2:Unspecified error) Can't create layer \"" +
-                                  node.name + "\" of type \"" + untilNul(node.type) +
-                                  "\" in function '";
-      withoutLayer_ =
-          error != std::string::npos && text.compare(error, noLayer.size(), noLayer) == 0;
+      withoutLayer_ = error != std::string::npos && text.compare(error, code.size(), code) == 0 &&
+                      words_.back() == "Can't create layer \"" + node.name + "\" of type \"" +
+                                           untilNul(node.type) + "\"";
     }
   }
   return {0, {}};
@@ -230,10 +248,11 @@ Record DiagnosticsLog::finish() {
         pinned_ = true;
         const std::string opening = "Node [" + untilNul(node.type) + "@" + untilNul(node.domain) +
                                     "]:(" + node.name + ") parse error: ";
-        const size_t at = description_.compare(0, 2, "> ") == 0 ? 2 : 0;
-        words = libraryWords(description_.compare(at, opening.size(), opening) == 0
-                                 ? description_.substr(at + opening.size())
-                                 : description_);
+        const std::string description =
+            description_.compare(0, 2, "> ") == 0 ? unquoted(description_) : description_;
+        words = libraryWords(description.compare(0, opening.size(), opening) == 0
+                                 ? description.substr(opening.size())
+                                 : description);
       }
     }
     fields.insert(fields.begin(), current_ == kUnknownNode ? "" : std::to_string(current_));
