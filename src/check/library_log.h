@@ -36,7 +36,7 @@ std::string rejectedNodeHeader(const std::vector<std::string>& pieces);
 Record stoppingLayer(const std::vector<std::string>& pieces);
 
 // Reads the messages of the library's diagnostics pass, logged with the nodes it processes
-// (debug level), against the model's nodes, and answers each rejected node as the record 'R':
+// (information or debug level, by release), against the model's nodes, and answers each rejected node as the record 'R':
 // its index among the nodes ("" for a node the graph does not have, as one the library made),
 // type, name, domain, the library's words, and "1" when the library has no layer for its type
 // ("" otherwise). A node is rejected when the library could not read one of its attributes or

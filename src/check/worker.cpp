@@ -1,6 +1,7 @@
 #include "check/worker.h"
 
 #include <opencv2/core/utils/logger.hpp>
+#include <opencv2/core/version.hpp>
 
 #include <iostream>
 #include <limits>
@@ -169,7 +170,13 @@ void runDiagnosticsPass(const std::string& modelPath, const GraphNodes& nodes,
     if (rejection.first != 0) send(rejection);
   };
   Captures captures;
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_DEBUG);
+  // The library logs each node it processes at the information level from 4.7 on, at the debug
+  // level before; the debug level also writes out every constant the library folds, which costs.
+  using cv::utils::logging::LogLevel;
+  constexpr LogLevel kNodesLogged = CV_VERSION_MAJOR * 100 + CV_VERSION_MINOR >= 407
+                                        ? LogLevel::LOG_LEVEL_INFO
+                                        : LogLevel::LOG_LEVEL_DEBUG;
+  cv::utils::logging::setLogLevel(kNodesLogged);
   {
     LibraryWindow window(captures, onLog, true);
     cv::dnn::enableModelDiagnostics(true);
