@@ -124,7 +124,11 @@ void noteExplanation(const Record& record, nlohmann::json& explanation, Explanat
     case 'R':
       if (fields.size() == 6 && explanation.contains("diagnostics")) {
         size_t node = kUnknownNode;
-        if (!fields[0].empty()) node = std::stoul(fields[0]);
+        const std::string& index = fields[0];
+        if (!index.empty() && index.size() < 16 &&
+            index.find_first_not_of("0123456789") == index.npos) {
+          node = std::stoul(index);
+        }
         graph.rejected.emplace_back(node < graph.nodes.size() ? node : kUnknownNode,
                                     !fields[5].empty());
         explanation["diagnostics"]["rejected"].push_back({{"type", fields[1]},

@@ -85,19 +85,29 @@ std::string libraryWords(const std::string& message) {
 
 std::optional<std::string_view> logMessage(std::string_view piece, std::string_view function,
                                            std::string_view start) {
-  // The prefix holds the function's name, plain or qualified, before any text of the model.
-  for (size_t at = piece.find(function); at != std::string_view::npos;
-       at = piece.find(function, at + 1)) {
-    const size_t end = at + function.size();
-    if (at == 0 || (piece[at - 1] != ' ' && piece[at - 1] != ':') || end >= piece.size() ||
-        piece[end] != ' ') {
-      continue;
-    }
-    const std::string_view message = piece.substr(end + 1);
-    if (message.substr(0, start.size()) != start) return std::nullopt;
-    return message.substr(start.size());
+  // The prefix: "[<level>:<thread>] ", the tag, the source file (with ":<line>", or then
+  // "(<line>)"), the function, plain or qualified; then the message. No text of the model.
+  size_t at = piece.find("] ");
+  if (at == std::string_view::npos) return std::nullopt;
+  at += 2;
+  const auto token = [&]() {
+    const size_t end = piece.find(' ', at);
+    if (end == std::string_view::npos) return std::string_view();
+    const std::string_view word = piece.substr(at, end - at);
+    at = end + 1;
+    return word;
+  };
+  token();
+  token();
+  std::string_view name = token();
+  if (name.size() > 2 && name.front() == '(' && name.back() == ')') name = token();
+  const size_t qualified = name.size() - std::min(name.size(), function.size());
+  if (name.substr(qualified) != function || (qualified > 0 && name[qualified - 1] != ':')) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  const std::string_view message = piece.substr(at);
+  if (message.substr(0, start.size()) != start) return std::nullopt;
+  return message.substr(start.size());
 }
 
 std::string rejectedNodeHeader(const std::vector<std::string>& pieces) {
@@ -230,6 +240,8 @@ Record DiagnosticsLog::take(std::string_view piece) {
                       words_.back() == "Can't create layer \"" + node.name + "\" of type \"" +
                                            untilNul(node.type) + "\"";
     }
+    // Nothing after this says more of the node: it goes at once, before anything can crash.
+    return finish();
   }
   return {0, {}};
 }

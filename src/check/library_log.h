@@ -22,7 +22,8 @@ std::string libraryWords(const std::string& message);
 
 // The rest of a logged message after `start`, when the message comes from the library's function
 // `function` and opens with `start`; nothing otherwise. `piece` is one message as logged, with
-// the logger's prefix ("[ERROR:0@0.001] global onnx_importer.cpp:1029 handleNode ").
+// the logger's prefix ("[ERROR:0@0.001] global onnx_importer.cpp:1029 handleNode ", or
+// "... onnx_importer.cpp (1029) handleNode "), which is read by its parts.
 std::optional<std::string_view> logMessage(std::string_view piece, std::string_view function,
                                            std::string_view start);
 
@@ -36,9 +37,10 @@ std::string rejectedNodeHeader(const std::vector<std::string>& pieces);
 Record stoppingLayer(const std::vector<std::string>& pieces);
 
 // Reads the messages of the library's diagnostics pass, logged with the nodes it processes
-// (information or debug level, by release), against the model's nodes, and answers each rejected node as the record 'R':
-// its index among the nodes ("" for a node the graph does not have, as one the library made),
-// type, name, domain, the library's words, and "1" when the library has no layer for its type
+// (information or debug level, by release), against the model's nodes, and answers each rejected
+// node as the record 'R': its index among the nodes ("" for a node the graph does not have, as one
+// the library made), type, name, domain, the library's words, and "1" when the library has no layer
+// for its type
 // ("" otherwise). A node is rejected when the library could not read one of its attributes or
 // could not make its layer. The node the ordinary load rejected (its `header`, as
 // rejectedNodeHeader gives it) gets that load's `description` for words.
@@ -46,7 +48,8 @@ class DiagnosticsLog {
  public:
   DiagnosticsLog(const GraphNodes& nodes, std::string header, std::string description);
 
-  // Takes one logged message; answers the rejection it completes, or a record of kind 0.
+  // Takes one logged message; answers the rejection it completes, or a record of kind 0. A node
+  // is done with the library's rejection of it, or when the next node begins.
   Record take(std::string_view piece);
   // At the end of the log: the rejection still open, or a record of kind 0.
   Record finish();
