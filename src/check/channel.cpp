@@ -31,18 +31,25 @@ std::string encodeRecord(const Record& record) {
   return out;
 }
 
-bool takeRecord(std::string& buffer, Record& record) {
-  size_t at = 1;
+bool takeRecord(const std::string& buffer, size_t& at, Record& record) {
+  // The sizes first, so that nothing is copied from a record that has not all arrived.
+  size_t end = at + 1;
   std::uint32_t count = 0;
-  if (buffer.empty() || !getNumber(buffer, at, count)) return false;
-  std::vector<std::string> fields;
+  if (buffer.size() <= at || !getNumber(buffer, end, count)) return false;
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint32_t size = 0;
-    if (!getNumber(buffer, at, size) || buffer.size() - at < size) return false;
-    fields.push_back(buffer.substr(at, size));
-    at += size;
+    if (!getNumber(buffer, end, size) || buffer.size() - end < size) return false;
+    end += size;
   }
-  record = {buffer[0], std::move(fields)};
-  buffer.erase(0, at);
+  std::vector<std::string> fields(count);
+  size_t next = at + 5;
+  for (std::string& field : fields) {
+    std::uint32_t size = 0;
+    getNumber(buffer, next, size);
+    field = buffer.substr(next, size);
+    next += size;
+  }
+  record = {buffer[at], std::move(fields)};
+  at = end;
   return true;
 }

@@ -11,5 +11,6 @@ using Record = std::pair<char, std::vector<std::string>>;
 
 std::string encodeRecord(const Record& record);
 
-// Takes the first whole record off the front of `buffer`; false while none is complete.
-bool takeRecord(std::string& buffer, Record& record);
+// Takes the whole record that starts at `at` in `buffer` and moves `at` past it; false while it
+// is not complete. The caller drops what it has taken from the buffer once, not per record.
+bool takeRecord(const std::string& buffer, size_t& at, Record& record);

@@ -15,9 +15,13 @@ using Captures = std::pair<std::ostringstream, std::ostringstream>;
 
 class LibraryWindow : private std::stringbuf {
  public:
-  // `onError`, when given, gets each piece of text that the library flushes to std::cerr.
+  // `onError`, when given, gets each piece of text that the library flushes to std::cerr: one
+  // logged message at a time. With `logOnly`, what the library writes to std::cout (its
+  // information and debug messages) goes the same way, each message flushed on its own, and
+  // nothing is kept in the captures.
   explicit LibraryWindow(Captures& captures,
-                         std::function<void(const std::string&)> onError = nullptr);
+                         std::function<void(const std::string&)> onError = nullptr,
+                         bool logOnly = false);
   ~LibraryWindow() override;
 
   LibraryWindow(const LibraryWindow&) = delete;
@@ -30,4 +34,6 @@ class LibraryWindow : private std::stringbuf {
   std::function<void(const std::string&)> onError_;
   std::streambuf* savedOut_;
   std::streambuf* savedErr_;
+  std::ios_base::fmtflags savedOutFlags_;
+  bool logOnly_;
 };

@@ -62,18 +62,6 @@ Record printableRecord(const Record& record, const std::string& modelPath) {
   if (record.first == 'W' && !fields.empty()) {
     printable.second[0] = visibleDescription(fields[0], modelPath);
   }
-  if (record.first == 'G') {
-    // The feeders stay apart, each made printable as the names of the rejected nodes are.
-    for (size_t i = 2; i < fields.size(); i += 2) {
-      std::string feeders;
-      for (size_t from = 0, to; from < fields[i].size(); from = to + 1) {
-        to = std::min(fields[i].find('\0', from), fields[i].size());
-        feeders += (from == 0 ? "" : std::string(1, '\0')) +
-                   visibleText(fields[i].substr(from, to - from));
-      }
-      printable.second[i] = feeders;
-    }
-  }
   return printable;
 }
 
@@ -96,10 +84,11 @@ nlohmann::json& facts() {
 }
 
 // Ends a failed check: with --explain, what explains the failure follows the report.
-int explained(int status, nlohmann::json& explanation, const NodeFeeds& feeds, bool explain) {
+int explained(int status, nlohmann::json& explanation, const ExplanationGraph& graph,
+              bool explain) {
   if (!explain || status != -1 || explanation.empty()) return status;
   if (!explanation.contains("diagnostics") || !explanation["diagnostics"].contains("complete")) {
-    finishExplanation(explanation, feeds, "");
+    finishExplanation(explanation, graph, "");
   }
   facts()["explanation"] = explanation;
   for (const std::string& line : explanationLines(explanation)) std::cout << line << std::endl;
@@ -126,7 +115,8 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
   cv::dnn::MatShape modelInputShape;
   bool inputShapeDynamic = false;
   nlohmann::json explanation = nlohmann::json::object();
-  NodeFeeds feeds;
+  ExplanationGraph graph;
+  bool explaining = false;
   nlohmann::json outputs = nlohmann::json::array();
   const auto onRecord = [&](const Record& received) {
     const Record record = printableRecord(received, modelPath);
@@ -174,9 +164,15 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
           facts()["failure"]["memoryShortage"] = diagnosis.first == Cause::kMemory;
           facts()["outcome"] = "not executable";
           status = -1;
+          // An explanation is due from here on, whatever stops the worker; with a rejected
+          // node, the list of rejected nodes.
+          explaining = explain;
+          if (explain && diagnosis.first == Cause::kNode) {
+            noteExplanation({'D', {}}, explanation, graph);
+          }
         }
         break;
-      default: noteExplanation(record, explanation, feeds); break;
+      default: noteExplanation(record, explanation, graph); break;
     }
   };
   Ending ending;
@@ -196,9 +192,18 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
     facts()["stage"] = "finished";
     return 0;
   }
-  if (inOrder && status) return explained(*status, explanation, feeds, explain);
+  if (inOrder && status) return explained(*status, explanation, graph, explain);
   // A worker that did not end in order: whatever it reported, the check failed where it was.
   facts()["outcome"] = "not executable";
+  if (explaining) {
+    // It ended while it explained the failure: the failure's facts say how, as the explanation.
+    nlohmann::json& failure = facts()["failure"];
+    if (ending.first == WorkerEnd::kCrash) failure["crash"] = ending.second;
+    if (ending.first == WorkerEnd::kKilled) failure["memoryShortage"] = true;
+    if (ending.first == WorkerEnd::kTimeLimit) failure["timeLimit"] = std::stod(timeLimit);
+    finishExplanation(explanation, graph, incompleteReason(ending, timeLimit));
+    return explained(-1, explanation, graph, explain);
+  }
   if (status != -1) {
     const std::string reason = endingReason(stage, ending, timeLimit);
     reportFailure(stage, modelFileName, reason);
@@ -208,6 +213,5 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
     if (ending.first == WorkerEnd::kTimeLimit)
       facts()["failure"]["timeLimit"] = std::stod(timeLimit);
   }
-  finishExplanation(explanation, feeds, incompleteReason(ending, timeLimit));
-  return explained(-1, explanation, feeds, explain);
+  return explained(-1, explanation, graph, explain);
 }

@@ -1,13 +1,15 @@
-// A reader of the protobuf wire format that keeps only the nodes' names, inputs, outputs and
-// subgraphs, and the names that a graph declares as its inputs or initializers. Everything else,
-// tensor contents above all, is passed over by seeking. Every length is checked against the
-// message that holds it, subgraphs nest to a bounded depth, and what is kept is charged against a
-// budget set by the file's size: a hostile file ends in a reason, in time linear in its size.
+// A reader of the protobuf wire format that keeps only the nodes' names, types, domains, inputs,
+// outputs and subgraphs, and the names that a graph declares as its inputs or initializers.
+// Everything else, tensor contents above all, is passed over by seeking. Every length is checked
+// against the message that holds it, subgraphs nest to a bounded depth, and what is kept is charged
+// against a budget set by the file's size: a hostile file ends in a reason, in time linear in its
+// size.
 #include "check/onnx_graph.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string_view>
@@ -18,7 +20,8 @@ namespace {
 // The field numbers of onnx.proto that the reader takes.
 constexpr std::uint64_t kModelGraph = 7;
 constexpr std::uint64_t kGraphNode = 1, kGraphInitializer = 5, kGraphInput = 11;
-constexpr std::uint64_t kNodeInput = 1, kNodeOutput = 2, kNodeName = 3, kNodeAttribute = 5;
+constexpr std::uint64_t kNodeInput = 1, kNodeOutput = 2, kNodeName = 3, kNodeType = 4;
+constexpr std::uint64_t kNodeAttribute = 5, kNodeDomain = 7;
 constexpr std::uint64_t kAttributeGraph = 6, kAttributeGraphs = 11;
 constexpr std::uint64_t kValueInfoName = 1, kTensorName = 8;
 
@@ -36,9 +39,9 @@ std::uint64_t& offsetOf(Source& source) {
   return std::get<1>(source);
 }
 
-// A node: its logged name, the values it reads (its inputs, then what its subgraphs read from
-// outside them), and its outputs.
-using Node = std::tuple<std::string, std::vector<std::string>, std::vector<std::string>>;
+// A node: what the log says of it (feeders left empty), the values it reads (its inputs, then what
+// its subgraphs read from outside them), and its outputs.
+using Node = std::tuple<GraphNode, std::vector<std::string>, std::vector<std::string>>;
 
 // A graph: its nodes in order, and the values it declares as inputs or initializers.
 using Graph = std::pair<std::vector<Node>, std::set<std::string>>;
@@ -174,20 +177,28 @@ void readAttribute(Source& source, std::uint64_t end, int depth, std::vector<std
 
 Node readNode(Source& source, std::uint64_t end, int depth) {
   std::string name;
-  std::vector<std::string> reads;
+  GraphNode node;
+  std::vector<std::string> inputs;
+  std::vector<std::string> subgraphReads;
   std::vector<std::string> outputs;
   readMessage(source, end, [&](std::uint64_t field, std::uint64_t fieldEnd) {
     switch (field) {
-      case kNodeInput: reads.push_back(readString(source, fieldEnd)); return true;
+      case kNodeInput: inputs.push_back(readString(source, fieldEnd)); return true;
       case kNodeOutput: outputs.push_back(readString(source, fieldEnd)); return true;
       case kNodeName: name = readString(source, fieldEnd); return true;
-      case kNodeAttribute: readAttribute(source, fieldEnd, depth, reads); return true;
+      case kNodeType: node.type = readString(source, fieldEnd); return true;
+      case kNodeDomain: node.domain = readString(source, fieldEnd); return true;
+      case kNodeAttribute: readAttribute(source, fieldEnd, depth, subgraphReads); return true;
       default: return false;
     }
   });
-  std::string logged = loggedNodeName(name, outputs);
-  charge(source, logged.size() + kStringCharge + kNodeCharge);
-  return {std::move(logged), std::move(reads), std::move(outputs)};
+  node.name = loggedNodeName(name, outputs);
+  if (node.domain.empty()) node.domain = "ai.onnx";
+  node.inputs = inputs.size();
+  node.outputs = outputs.size();
+  charge(source, node.name.size() + kStringCharge + kNodeCharge);
+  for (std::string& value : subgraphReads) inputs.push_back(std::move(value));
+  return {std::move(node), std::move(inputs), std::move(outputs)};
 }
 
 // Adds the graph's fields to `graph`: protobuf merges a message field given more than once.
@@ -206,28 +217,28 @@ void readGraph(Source& source, std::uint64_t end, int depth, Graph& graph) {
   });
 }
 
-// The feeds of the main graph. As the importer connects them, a node reads a value from the first
-// node before it that produces the value, unless the graph declares the value itself.
-NodeFeeds feedsOf(Source& source, const Graph& graph) {
-  std::map<std::string_view, std::string_view> producers;
-  for (const std::string& value : graph.second) producers.emplace(value, std::string_view());
-  NodeFeeds feeds;
-  for (const auto& [logged, reads, outputs] : graph.first) {
-    if (logged.empty()) continue;  // The importer gives up on such a node before it logs it.
-    std::vector<std::string>& fed = feeds[logged];
-    std::set<std::string_view> seen(fed.begin(), fed.end());
+// The main graph's nodes with their feeders. As the importer connects them, a node reads a value
+// from the first node before it that produces the value, unless the graph declares the value.
+GraphNodes nodesOf(Source& source, Graph& graph) {
+  std::map<std::string_view, size_t> producers;
+  for (const std::string& value : graph.second) producers.emplace(value, kUnknownNode);
+  GraphNodes nodes;
+  nodes.reserve(graph.first.size());
+  for (auto& [node, reads, outputs] : graph.first) {
+    std::set<size_t> seen;
     for (const std::string& value : reads) {
       const auto producer = producers.find(value);
-      if (producer == producers.end() || producer->second.empty()) continue;
+      if (producer == producers.end() || producer->second == kUnknownNode) continue;
       if (!seen.insert(producer->second).second) continue;
-      charge(source, producer->second.size() + kStringCharge);
-      fed.emplace_back(producer->second);
+      charge(source, sizeof(size_t));
+      node.feeders.push_back(producer->second);
     }
     for (const std::string& value : outputs) {
-      if (!value.empty()) producers.emplace(value, logged);
+      if (!value.empty()) producers.emplace(value, nodes.size());
     }
+    nodes.push_back(std::move(node));
   }
-  return feeds;
+  return nodes;
 }
 
 }  // namespace
@@ -243,7 +254,7 @@ std::string loggedNodeName(const std::string& name, const std::vector<std::strin
   return "";
 }
 
-std::variant<NodeFeeds, std::string> readNodeFeeds(std::istream& in) {
+std::variant<GraphNodes, std::string> readGraphNodes(std::istream& in) {
   try {
     std::streambuf* buffer = in.rdbuf();
     const std::streampos unknown(std::streamoff(-1));
@@ -269,7 +280,7 @@ std::variant<NodeFeeds, std::string> readNodeFeeds(std::istream& in) {
       return true;
     });
     if (!hasGraph) return std::string("The file holds no graph");
-    return feedsOf(source, graph);
+    return nodesOf(source, graph);
   } catch (const std::exception& error) {
     return std::string(error.what());
   } catch (...) {
@@ -277,37 +288,47 @@ std::variant<NodeFeeds, std::string> readNodeFeeds(std::istream& in) {
   }
 }
 
-std::variant<NodeFeeds, std::string> readNodeFeeds(const std::string& path) {
+std::variant<GraphNodes, std::string> readGraphNodes(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return std::string("The file cannot be opened");
-  return readNodeFeeds(file);
+  return readGraphNodes(file);
 }
 
-std::vector<Rejection> classifyRejections(const NodeFeeds& feeds,
+std::string loggedNodeHeader(const GraphNode& node) {
+  return std::to_string(node.inputs) + " inputs and " + std::to_string(node.outputs) +
+         " outputs: [" + node.type.substr(0, node.type.find('\0')) + "]:(" + node.name + ")";
+}
+
+std::vector<Rejection> classifyRejections(const GraphNodes& nodes,
                                           const std::vector<RejectedNode>& rejected) {
-  std::map<std::string_view, std::vector<std::string_view>> consumers;
-  for (const auto& [node, producers] : feeds) {
-    for (const std::string& producer : producers) consumers[producer].push_back(node);
+  std::vector<std::vector<size_t>> consumers(nodes.size());
+  for (size_t node = 0; node < nodes.size(); ++node) {
+    for (size_t feeder : nodes[node].feeders) consumers[feeder].push_back(node);
   }
   // Every node that a rejected node feeds, directly or through others; each is visited once.
-  std::set<std::string_view> fed;
-  std::set<std::string_view> sources;
-  std::vector<std::string_view> pending;
+  std::vector<bool> fed(nodes.size(), false);
+  std::vector<bool> source(nodes.size(), false);
+  std::vector<size_t> pending;
   for (const RejectedNode& node : rejected) {
-    if (sources.insert(node.first).second) pending.push_back(node.first);
+    if (node.first < nodes.size() && !source[node.first]) {
+      source[node.first] = true;
+      pending.push_back(node.first);
+    }
   }
   while (!pending.empty()) {
-    const auto found = consumers.find(pending.back());
+    const size_t node = pending.back();
     pending.pop_back();
-    if (found == consumers.end()) continue;
-    for (std::string_view consumer : found->second) {
-      if (fed.insert(consumer).second) pending.push_back(consumer);
+    for (size_t consumer : consumers[node]) {
+      if (!fed[consumer]) {
+        fed[consumer] = true;
+        pending.push_back(consumer);
+      }
     }
   }
   std::vector<Rejection> answers;
   for (const RejectedNode& node : rejected) {
-    answers.push_back(!node.second && fed.count(node.first) != 0 ? Rejection::kAfterRejectedNode
-                                                                 : Rejection::kOnItsOwn);
+    const bool after = !node.second && node.first < nodes.size() && fed[node.first];
+    answers.push_back(after ? Rejection::kAfterRejectedNode : Rejection::kOnItsOwn);
   }
   return answers;
 }

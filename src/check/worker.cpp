@@ -1,6 +1,7 @@
 #include "check/worker.h"
 
 #include <opencv2/core/utils/logger.hpp>
+#include <opencv2/core/version.hpp>
 
 #include <iostream>
 #include <limits>
@@ -14,8 +15,6 @@
 #include "check/onnx_graph.h"
 
 namespace {
-
-const char kTypesListed[] = "Not supported types:";
 
 // True when a tensor of this shape and element size can be addressed at all. The library
 // multiplies the dimensions without an overflow check, so a shape whose byte count wraps would
@@ -94,7 +93,8 @@ Record probableLayer(cv::dnn::Net& net) {
 // Everything up to the outputs, each step reported as it is done; answers the records that
 // end the check, with what an explanation needs after a failure.
 std::vector<Record> check(const std::string& modelPath, const cv::dnn::MatShape& userShape,
-                          bool explain, RecordSink send, Captures& captures) {
+                          bool explain, RecordSink send, Captures& captures,
+                          const std::vector<std::string>& log) {
   std::vector<std::string> outputNames;
   cv::dnn::MatShape testInputShape = userShape;
   {
@@ -130,7 +130,7 @@ std::vector<Record> check(const std::string& modelPath, const cv::dnn::MatShape&
       std::cerr.flush();
       std::vector<Record> last{failed(executionFailureCause(std::current_exception()))};
       if (explain) {
-        const Record layer = stoppingLayer(captures.second.str());
+        const Record layer = stoppingLayer(log);
         last.push_back(layer.first != 0 ? layer : probableLayer(net));
       }
       return last;
@@ -138,45 +138,47 @@ std::vector<Record> check(const std::string& modelPath, const cv::dnn::MatShape&
   }
 }
 
-// The model's graph for the explanation: the reason it cannot be read ("" when it can), then
-// each node's logged name and the names of the nodes that feed it, joined by NUL bytes.
-Record graphRecord(const std::string& modelPath) {
-  const std::variant<NodeFeeds, std::string> graph = readNodeFeeds(modelPath);
-  if (const std::string* error = std::get_if<std::string>(&graph)) return {'G', {*error}};
-  Record record{'G', {""}};
-  for (const auto& [node, feeders] : std::get<NodeFeeds>(graph)) {
-    std::string joined;
-    for (const std::string& feeder : feeders)
-      joined += (joined.empty() ? "" : std::string(1, '\0')) + feeder;
-    record.second.push_back(node);
-    record.second.push_back(joined);
+// The model's graph for the explanation: a record 'N' per node with its logged name, type,
+// domain and the indices of the nodes that feed it, joined by blanks; then the record 'G' with the
+// reason the graph cannot be read, or "" when it could. Small records: the parent takes each as
+// it comes, however large the graph.
+void sendGraph(const std::variant<GraphNodes, std::string>& graph, RecordSink send) {
+  if (const std::string* error = std::get_if<std::string>(&graph)) {
+    send({'G', {*error}});
+    return;
   }
-  return record;
+  for (const GraphNode& node : std::get<GraphNodes>(graph)) {
+    std::string feeders;
+    for (size_t feeder : node.feeders) {
+      feeders += (feeders.empty() ? "" : " ") + std::to_string(feeder);
+    }
+    send({'N', {node.name, node.type, node.domain, feeders}});
+  }
+  send({'G', {""}});
 }
 
-// A second load in the library's model-diagnostics mode, which logs every node it rejects
-// instead of stopping at the first: each rejection goes to the parent as soon as it is logged,
-// the types without any layer once they are listed.
-void runDiagnosticsPass(const std::string& modelPath, RecordSink send) {
+// A second load in the library's model-diagnostics mode, which rejects every node it cannot take
+// instead of stopping at the first. Its log, with every node it processes, is read against the
+// model's nodes as it comes; each rejection goes to the parent as soon as its node is done.
+void runDiagnosticsPass(const std::string& modelPath, const GraphNodes& nodes,
+                        const std::string& rejectedHeader, const std::string& description,
+                        RecordSink send) {
   send({'D', {}});
-  std::string pending;
-  std::string whole;
-  bool typesSent = false;
-  const auto onLog = [&](const std::string& text) {
-    pending += text;
-    whole += text;
-    for (Record rejection; takeRejection(pending, false, rejection);) send(rejection);
-    if (!typesSent && whole.find(kTypesListed) != std::string::npos) {
-      const std::vector<std::string> types = typesWithoutLayer(whole);
-      if (!types.empty() || whole.find("\n\n", whole.find(kTypesListed)) != std::string::npos) {
-        send({'U', types});
-        typesSent = true;
-      }
-    }
+  DiagnosticsLog log(nodes, rejectedHeader, description);
+  const auto onLog = [&](const std::string& piece) {
+    const Record rejection = log.take(piece);
+    if (rejection.first != 0) send(rejection);
   };
   Captures captures;
+  // The library logs each node it processes at the information level from 4.7 on, at the debug
+  // level before; the debug level also writes out every constant the library folds, which costs.
+  using cv::utils::logging::LogLevel;
+  constexpr LogLevel kNodesLogged = CV_VERSION_MAJOR * 100 + CV_VERSION_MINOR >= 407
+                                        ? LogLevel::LOG_LEVEL_INFO
+                                        : LogLevel::LOG_LEVEL_DEBUG;
+  cv::utils::logging::setLogLevel(kNodesLogged);
   {
-    LibraryWindow window(captures, onLog);
+    LibraryWindow window(captures, onLog, true);
     cv::dnn::enableModelDiagnostics(true);
     try {
       cv::dnn::Net net = cv::dnn::readNet(modelPath, "", "");
@@ -185,8 +187,9 @@ void runDiagnosticsPass(const std::string& modelPath, RecordSink send) {
     }
     cv::dnn::enableModelDiagnostics(false);
   }
-  for (Record rejection; takeRejection(pending, true, rejection);) send(rejection);
-  if (!typesSent) send({'U', typesWithoutLayer(whole)});
+  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_WARNING);
+  const Record rejection = log.finish();
+  if (rejection.first != 0) send(rejection);
 }
 
 }  // namespace
@@ -196,16 +199,25 @@ void runCheckJob(const std::string& modelPath, const cv::dnn::MatShape& userShap
   // The library's words are those of its default log level, whatever was set before.
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_WARNING);
   Captures captures;
+  std::vector<std::string> log;  // each message the library logged, for an explanation
   std::vector<Record> last;
   {
-    LibraryWindow window(captures);
-    last = check(modelPath, userShape, explain, send, captures);
+    LibraryWindow window(captures, [&](const std::string& piece) {
+      if (explain) log.push_back(piece);
+    });
+    last = check(modelPath, userShape, explain, send, captures, log);
   }
   for (const Record& record : last) send(record);
   if (!explain || last.empty() || last[0].first != 'F') return;
-  send(graphRecord(modelPath));
+  const std::variant<GraphNodes, std::string> graph = readGraphNodes(modelPath);
+  sendGraph(graph, send);
   if (last[0].second[0] == std::string(1, static_cast<char>(Cause::kNode))) {
-    runDiagnosticsPass(modelPath, send);
+    static const GraphNodes kNoNodes;
+    const GraphNodes* nodes = std::get_if<GraphNodes>(&graph);
+    const std::string description =
+        last.size() > 1 && !last[1].second.empty() ? last[1].second[0] : "";
+    runDiagnosticsPass(modelPath, nodes != nullptr ? *nodes : kNoNodes, rejectedNodeHeader(log),
+                       description, send);
   }
 }
 

@@ -11,10 +11,10 @@
 //   'W'  after a failed load, the library's whole description;
 //   'S'  after a failed execution, the layer that stopped it (library_log.h), or
 //   'P'  the layer that probably did, or none;
-//   'G'  the model's graph (see graphRecord in worker.cpp);
+//   'N', 'G'  the model's graph: its nodes, then whether it could be read (sendGraph in
+//        worker.cpp);
 //   'D'  after a load that named a rejected node, the diagnostics pass begins; then
-//   'R'  a rejected node as it is logged (library_log.h), and
-//   'U'  the types that the library has no layer for.
+//   'R'  each rejected node (DiagnosticsLog in library_log.h).
 #pragma once
 
 #include <opencv2/dnn.hpp>

@@ -76,7 +76,9 @@ Clock::time_point deadlineAfter(double timeLimit) {
 }
 
 void takeRecords(std::string& buffer, const std::function<void(const Record&)>& onRecord) {
-  for (Record record; takeRecord(buffer, record);) onRecord(record);
+  size_t taken = 0;
+  for (Record record; takeRecord(buffer, taken, record);) onRecord(record);
+  buffer.erase(0, taken);
 }
 
 #ifdef _WIN32
@@ -282,7 +284,8 @@ int runWorkerInvocation() {
     buffer.append(chunk.data(), got);
   }
   Record job;
-  if (!takeRecord(buffer, job) || job.first != 'J' || job.second.size() != 3) return 2;
+  size_t taken = 0;
+  if (!takeRecord(buffer, taken, job) || job.first != 'J' || job.second.size() != 3) return 2;
   // The report keeps its own handle; descriptors 1 and 2 go to the null device.
   DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
                   &reportHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);

@@ -1,4 +1,4 @@
-// Mutated models for the graph reader, which must answer feeds or a reason whatever the bytes. With
+// Mutated models for the graph reader, which must answer nodes or a reason whatever the bytes. With
 // -fsanitize=fuzzer -DVERASKO_LIBFUZZER libFuzzer drives it; otherwise main() mutates each sample
 // file, or each regular file of a sample folder, a fixed number of times, always the same way.
 #include <cstdint>
@@ -14,15 +14,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  const auto read = readNodeFeeds(in);
-  const NodeFeeds* feeds = std::get_if<NodeFeeds>(&read);
-  if (!feeds) return 0;
+  const auto read = readGraphNodes(in);
+  const GraphNodes* nodes = std::get_if<GraphNodes>(&read);
+  if (!nodes) return 0;
   // Some nodes rejected, some of them of a type without a layer: the walk on whatever graph.
   std::vector<RejectedNode> rejected;
-  for (const auto& node : *feeds) {
-    if (node.first.size() % 2 == 0) rejected.emplace_back(node.first, node.first.size() % 3 == 0);
+  for (size_t node = 0; node < nodes->size(); ++node) {
+    const GraphNode& graphNode = (*nodes)[node];
+    if (graphNode.feeders.size() > 0 && graphNode.feeders.back() >= node) abort();
+    if (graphNode.name.size() % 2 == 0) rejected.emplace_back(node, graphNode.type.size() % 3 == 0);
   }
-  if (classifyRejections(*feeds, rejected).size() != rejected.size()) abort();
+  if (classifyRejections(*nodes, rejected).size() != rejected.size()) abort();
   return 0;
 }
 

@@ -117,7 +117,8 @@ def rejected(folder):
 
 def explained(folder):
     """For --explain: a node rejected after another, then one of a type without any layer, two
-    unrelated unknown types, a node without inputs that crashes the diagnostics pass (4.7.0)."""
+    unrelated unknown types, a node without inputs that crashes the diagnostics pass (4.7.0),
+    attributes that pass as read, nodes of one name, a layer the library adds to a node."""
     save((folder, "chain.onnx"),
          [helper.make_node("Concat", ["x", "k"], ["y"], name="join", axis=1),
           helper.make_node("Conv", ["y", "w"], ["z"], name="conv", kernel_shape=[3, 3]),
@@ -133,6 +134,21 @@ def explained(folder):
          [helper.make_node("FooBar", ["x"], ["a"], name="foo"),
           helper.make_node("Cast", [], ["c"], to=1)],
          [tensor("x", [1, 3])], [tensor("a", [1, 3]), tensor("c", [1, 3])], {"check": False})
+    # Attributes that the diagnostics mode passes over: an axis beyond 32 bits, strings.
+    save((folder, "bad_attributes.onnx"),
+         [helper.make_node("Softmax", ["x"], ["s"], name="sm", axis=2**33),
+          helper.make_node("Relu", ["x"], ["r"], name="r", tags=["a", "b"]),
+          helper.make_node("FooBar", ["x"], ["f"], name="foo")],
+         [tensor("x", [1, 3])], [tensor(n, [1, 3]) for n in "srf"], {"check": False})
+    # Nodes of one name; the second and the Unsqueeze without axes are rejected.
+    save((folder, "same_names.onnx"),
+         [helper.make_node("Relu", ["x"], ["a"], name="same"),
+          helper.make_node("Relu", ["a"], ["b"], name="same"),
+          helper.make_node("Unsqueeze", ["b"], ["c"])],
+         [tensor("x", [1, 3])], [tensor("c", [1, 1, 3])], {"check": False})
+    # A Flatten on axis 0 is a layer "<node>/reshape" first, which a wrong shape stops.
+    save((folder, "flatten_axis0.onnx"), [helper.make_node("Flatten", ["x"], ["y"], axis=0)],
+         [tensor("x", [1, 3, 4, 4])], [tensor("y", [1, 48])])
 
 
 def hostile(folder):
@@ -144,6 +160,24 @@ def hostile(folder):
          [tensor("x", [1, 3])], [tensor("y", [1, 3])], {"check": False})
     save((folder, "escape_output.onnx"), [helper.make_node("Relu", ["x"], ["y\x1b[31m"])],
          [tensor("x", [1, 3])], [tensor("y\x1b[31m", [1, 3])])
+    # Names written as the library's log: a rejection of a node that is not there, and the input
+    # shapes and words of a layer whose shapes could not be computed.
+    log = "[ERROR:0@0.001] global onnx_importer.cpp:1029 handleNode DNN/ONNX: "
+    save((folder, "forged_log.onnx"),
+         [helper.make_node("FooBar", ["x"], ["y"], name="n\n\n" + log + "Potential problem "
+                           "during processing node with 1 inputs and 1 outputs: [Relu]:(onnx_node!"
+                           "fake) from domain='ai.onnx'\nall is fine\n")],
+         [tensor("x", [1, 3])], [tensor("y", [1, 3])], {"check": False})
+    log = "\n[ERROR:0@0.001] global net_impl.cpp:1167 getLayerShapesRecursively "
+    save((folder, "forged_shapes.onnx"),
+         [helper.make_node("Reshape", ["input", "flat_shape"], ["flat"],
+                           name="r): getMemoryShapes() throws exception. inputs=1 outputs=1/1 "
+                           "blobs=0" + log + "    input[0] = [ 6 6 6 ]" + log +
+                           "Exception message: all is fine\n("),
+          helper.make_node("Gemm", ["flat", "w", "b"], ["logits"], name="dense", transB=1)],
+         [tensor("input", [1, 3, 8, 8])], [tensor("logits", [1, 10])],
+         {"initializers": [numpy_helper.from_array(np.array([1, 192], np.int64), "flat_shape"),
+          weights("w", 10, 192), weights("b", 10)]})
     save((folder, "escape_op.onnx"), [helper.make_node("Foo\x1b(0", ["x"], ["y"], name="n1")],
          [tensor("x", [1, 3])], [tensor("y", [1, 3])], {"check": False})
     # C1 controls in UTF-8 (CSI, NEL), then a lone 0x9b byte and DEL, written over "R@W".

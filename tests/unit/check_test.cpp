@@ -1,5 +1,6 @@
 // The model check's routines on inputs that no generated model reaches: the library's log
-// texts, declared input shapes, and failures of other kinds than the library's.
+// texts, declared input shapes, failures of other kinds than the library's, and explanations
+// that a worker cut short before they began.
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -8,6 +9,7 @@
 
 #include "check/diagnosis.h"
 #include "check/execution.h"
+#include "check/explanation.h"
 #include "check/input_report.h"
 #include "check/worker.h"
 #include "report/text.h"
@@ -105,6 +107,21 @@ TEST(ReportOutputs, AnEmptyBlobIsFollowedByAnEmptyLine) {
               reportOutputs({"none", "", "last", shapeField({2, 3, 4, 5, 6})});
             }),
             "Model outputs: 2\nLayer: 'none' []\n\nLayer: 'last' [2, 3, 4, 5, 6]\n");
+}
+
+// The worker ended before its diagnostics pass, or before an explanation without a list.
+TEST(Explanation, AWorkerThatEndsBeforeItExplainsLeavesOnlyWhy) {
+  for (const char kind : {'D', 'W'}) {
+    nlohmann::json explanation = nlohmann::json::object();
+    ExplanationGraph graph;
+    if (kind == 'D') noteExplanation({'D', {}}, explanation, graph);
+    noteExplanation({'N', {"onnx_node!a", "Relu", "ai.onnx", ""}}, explanation, graph);
+    finishExplanation(explanation, graph, "the library crashed with SIGSEGV.");
+    EXPECT_EQ(
+        explanationLines(explanation),
+        (std::vector<std::string>{"", std::string(kind == 'D' ? "The list" : "The explanation") +
+                                          " is incomplete: the library crashed with SIGSEGV."}));
+  }
 }
 
 }  // namespace

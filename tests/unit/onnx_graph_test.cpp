@@ -18,15 +18,25 @@ std::string field(std::uint64_t number, const std::string& bytes) {
 
 std::string node(const std::string& name, std::vector<std::string> inputs,
                  std::vector<std::string> outputs, const std::string& more = "") {
-  std::string bytes = name.empty() ? "" : field(3, name);
+  std::string bytes = (name.empty() ? "" : field(3, name)) + field(4, "Op");
   for (const std::string& input : inputs) bytes += field(1, input);
   for (const std::string& output : outputs) bytes += field(2, output);
   return field(1, bytes + more);
 }
 
-std::variant<NodeFeeds, std::string> read(const std::string& model) {
+std::variant<GraphNodes, std::string> read(const std::string& model) {
   std::istringstream in(model);
-  return readNodeFeeds(in);
+  return readGraphNodes(in);
+}
+
+// Per node: its logged name and its feeders.
+std::vector<std::pair<std::string, std::vector<size_t>>> feeds(const std::string& model) {
+  std::vector<std::pair<std::string, std::vector<size_t>>> answer;
+  const auto nodes = read(model);
+  for (const GraphNode& node : std::get<GraphNodes>(nodes)) {
+    answer.emplace_back(node.name, node.feeders);
+  }
+  return answer;
 }
 
 bool fails(const std::string& model) {
@@ -34,33 +44,38 @@ bool fails(const std::string& model) {
 }
 
 // Nodes are named as the importer logs them: "onnx_node!<name>" up to a NUL, otherwise by the
-// first non-empty output and its index; a node with neither is never logged.
-TEST(ReadNodeFeeds, NodesReadTheFirstEarlierProducerOfEachUndeclaredValue) {
+// first non-empty output and its index; a node with neither has no name. Nodes of the same name
+// stay apart.
+TEST(ReadGraphNodes, NodesReadTheFirstEarlierProducerOfEachUndeclaredValue) {
   const std::string weights = field(5, field(8, "w") + field(9, std::string(100000, '\7')));
-  const auto feeds = read(
+  const std::string model =
       field(7, node(std::string("w\0x", 3), {}, {"w"}) + node("a", {"x", "w"}, {"y"}) + weights +
-                   node("", {"y", "y"}, {"", "z"}) + node("c", {"z", "later", "x"}, {"y"}) +
-                   node("d", {"y"}, {"later"}) + node("", {"y"}, {""}) + field(11, field(1, "x"))));
-  EXPECT_EQ(std::get<NodeFeeds>(feeds), (NodeFeeds{{"onnx_node!a", {}},
-                                                   {"onnx_node_output_1!z", {"onnx_node!a"}},
-                                                   {"onnx_node!c", {"onnx_node_output_1!z"}},
-                                                   {"onnx_node!d", {"onnx_node!a"}},
-                                                   {"onnx_node!w", {}}}));
+                   node("", {"y", "y"}, {"", "z"}) + node("a", {"z", "later", "x"}, {"y"}) +
+                   node("d", {"y"}, {"later"}) + node("", {"y"}, {""}) + field(11, field(1, "x")));
+  EXPECT_EQ(feeds(model),
+            (std::vector<std::pair<std::string, std::vector<size_t>>>{{"onnx_node!w", {}},
+                                                                      {"onnx_node!a", {}},
+                                                                      {"onnx_node_output_1!z", {1}},
+                                                                      {"onnx_node!a", {2}},
+                                                                      {"onnx_node!d", {1}},
+                                                                      {"", {1}}}));
+  const GraphNode third = std::get<GraphNodes>(read(model))[2];
+  EXPECT_EQ(loggedNodeHeader(third) + " " + third.domain,
+            "2 inputs and 2 outputs: [Op]:(onnx_node_output_1!z) ai.onnx");
 }
 
-TEST(ReadNodeFeeds, ANodeReadsWhatItsSubgraphsReadFromOutside) {
+TEST(ReadGraphNodes, ANodeReadsWhatItsSubgraphsReadFromOutside) {
   const std::string body = field(11, field(1, "local")) + node("i", {"v", "local"}, {"t"}) +
                            node("j", {"t", "u"}, {"out"});
-  const auto feeds =
-      read(field(7, node("p", {}, {"v", "local"}) + node("q", {}, {"u"}) +
-                        node("if", {"c"}, {"r"}, field(5, field(6, body))) +
-                        node("loop", {}, {"s"}, field(5, field(11, body) + field(11, "")))));
-  EXPECT_EQ(std::get<NodeFeeds>(feeds).at("onnx_node!if"),
-            (std::vector<std::string>{"onnx_node!q", "onnx_node!p"}));
-  EXPECT_EQ(std::get<NodeFeeds>(feeds).at("onnx_node!loop").size(), 2u);
+  const auto nodes =
+      feeds(field(7, node("p", {}, {"v", "local"}) + node("q", {}, {"u"}) +
+                         node("if", {"c"}, {"r"}, field(5, field(6, body))) +
+                         node("loop", {}, {"s"}, field(5, field(11, body) + field(11, "")))));
+  EXPECT_EQ(nodes[2].second, (std::vector<size_t>{1, 0}));
+  EXPECT_EQ(nodes[3].second.size(), 2u);
 }
 
-TEST(ReadNodeFeeds, HostileBytesEndInAReason) {
+TEST(ReadGraphNodes, HostileBytesEndInAReason) {
   const std::string model = field(7, node("a", {"x"}, {"y"}, field(5, field(4, "s"))));
   for (size_t size = 0; size < model.size(); ++size) EXPECT_TRUE(fails(model.substr(0, size)));
   std::string nested = node("n", {}, {"y"});
@@ -73,16 +88,18 @@ TEST(ReadNodeFeeds, HostileBytesEndInAReason) {
 }
 
 TEST(ClassifyRejections, OnlyNodesFedByARejectedNodeComeAfterOne) {
-  const NodeFeeds feeds = {{"a", {}},       {"b", {"a"}},       {"c", {"b"}}, {"d", {}},
-                           {"e", {"gone"}}, {"nolayer", {"a"}}, {"x", {"y"}}, {"y", {"x"}}};
-  std::vector<RejectedNode> rejected;
-  for (std::string name : {"a", "c", "d", "e", "nolayer", "unknown", "x", "y"}) {
-    rejected.emplace_back(name, name == "nolayer");
+  // a, b (a), c (b), d, nolayer (a), x (d), y (x)
+  GraphNodes nodes(7);
+  for (auto [node, feeders] : std::vector<std::pair<size_t, std::vector<size_t>>>{
+           {1, {0}}, {2, {1}}, {4, {0}}, {5, {3}}, {6, {5}}}) {
+    nodes[node].feeders = feeders;
   }
+  const std::vector<RejectedNode> rejected = {
+      {0, false}, {2, false}, {3, false}, {4, true}, {kUnknownNode, false}, {5, false}, {6, false}};
   const auto own = Rejection::kOnItsOwn;
   const auto after = Rejection::kAfterRejectedNode;
-  EXPECT_EQ(classifyRejections(feeds, rejected),
-            (std::vector<Rejection>{own, after, own, own, own, own, after, after}));
+  EXPECT_EQ(classifyRejections(nodes, rejected),
+            (std::vector<Rejection>{own, after, own, own, own, after, after}));
 }
 
 }  // namespace
