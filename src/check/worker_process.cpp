@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,6 +107,16 @@ DWORD WINAPI watchTimeLimit(void*) {
   }
   InterlockedExchange(&timedOut, 1);
   TerminateProcess(watchedProcess, 1);
+  return 0;
+}
+
+// In the worker: its parent's process, whose end ends the worker too, whatever the worker is
+// doing then (even waiting for a job that will not come).
+HANDLE parentProcess = nullptr;
+
+DWORD WINAPI endWithParent(void*) {
+  WaitForSingleObject(parentProcess, INFINITE);
+  TerminateProcess(GetCurrentProcess(), 1);
   return 0;
 }
 
@@ -260,7 +271,12 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
                             OPEN_EXISTING, 0, nullptr);
   std::vector<wchar_t> program(32768);
   GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
-  std::wstring commandLine = L"\"" + std::wstring(program.data()) + L"\" --verasko-worker";
+  // The worker watches this process through a handle that it inherits.
+  HANDLE self = nullptr;
+  DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE,
+                  TRUE, 0);
+  std::wstring commandLine = L"\"" + std::wstring(program.data()) + L"\" --verasko-worker " +
+                             std::to_wstring(reinterpret_cast<std::uintptr_t>(self));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -280,7 +296,7 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
       SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
       CreateProcessW(program.data(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                      &startup, &process);
-  closeAll({jobRead, reportWrite, sink});
+  closeAll({jobRead, reportWrite, sink, self});
   if (started && !AssignProcessToJobObject(job, process.hProcess)) {
     TerminateProcess(process.hProcess, 1);
     closeAll({process.hThread, process.hProcess, job, jobWrite, reportRead});
@@ -339,13 +355,20 @@ void stopWorker() {
 }
 
 bool isWorkerInvocation(int argc, char** argv) {
-  return argc == 2 && std::strcmp(argv[1], kWorkerArgument) == 0 &&
-         GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_PIPE;
+  if (argc != 3 || std::strcmp(argv[1], kWorkerArgument) != 0 ||
+      GetFileType(GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_PIPE) {
+    return false;
+  }
+  parentProcess = reinterpret_cast<HANDLE>(std::strtoull(argv[2], nullptr, 10));
+  return true;
 }
 
 int runWorkerInvocation() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetUnhandledExceptionFilter(endWithExceptionCode);
+  HANDLE watch = CreateThread(nullptr, 0, endWithParent, nullptr, 0, nullptr);
+  if (watch == nullptr) return 2;
+  CloseHandle(watch);
   std::string buffer;
   std::vector<char> chunk(65536);
   DWORD got = 0;
