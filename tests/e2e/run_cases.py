@@ -177,8 +177,8 @@ def run_piped(command, env, cwd, output_to=None):
     """Runs the command with its standard output piped or redirected. Beside the environment
     proper, AS_LIMIT=N (GiB) limits its address space, NOFILE=N its descriptors, SIGCHLD=ignored
     starts it with SIGCHLD ignored, KILL_WORKER=TEXT kills its worker process by SIGKILL once
-    TEXT has been written, KILL_PARENT=SIGNAL sends it SIGNAL as soon as its worker is there and
-    fails the run if any process of its group is left, and WITHIN=N gives it N seconds instead of
+    TEXT has been written, KILL_PARENT=SIGNAL sends it SIGNAL as its worker starts (under Wine, once
+    it reports) and fails the run if any process of its group is left, and WITHIN=N gives it N seconds instead of
     TIME_LIMIT."""
     redirect = OUTPUTS.get(output_to)
     limit, files = env.pop("AS_LIMIT", None), env.pop("NOFILE", None)
@@ -214,14 +214,22 @@ def run_piped(command, env, cwd, output_to=None):
                 output += chunk
             for child in children(process.pid):
                 os.kill(child, signal.SIGKILL)
-        while kill_parent and process.poll() is None and not children(process.pid):
-            pass  # the worker's start, watched as closely as can be
         if kill_parent:
+            # The first line is written just before the worker starts, then the worker is there.
+            # Wine starts its processes through one that ends at once, and one whose parent
+            # ends then may never start: there the worker's first line is waited for.
+            output = os.read(process.stdout.fileno(), 1)
+            while command[0] == "wine" and output.count(b"\n") < 2 and process.poll() is None:
+                output += os.read(process.stdout.fileno(), 65536)
+            while command[0] != "wine" and process.poll() is None and not children(process.pid):
+                pass
             process.send_signal(getattr(signal, "SIG" + kill_parent))
-        out, err = process.communicate(timeout=within)
-        if kill_parent:
-            err += b"a process outlived the program\n" if left_in_group(process.pid) else b""
+            process.wait(timeout=within)
+            left = left_in_group(process.pid)  # before a process left holds the pipes open
+            out, err = process.communicate(timeout=within)
+            err += b"a process outlived the program\n" if left else b""
             return output + out, err, 128 - process.returncode
+        out, err = process.communicate(timeout=within)
     except subprocess.TimeoutExpired:
         process.kill()
         process.communicate()
