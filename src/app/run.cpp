@@ -15,10 +15,10 @@
 namespace {
 
 // The check proper, after the options: the arguments, then the model.
-int check(std::vector<char*>& arguments, const std::string& timeLimit, bool explain) {
+int check(std::vector<char*>& arguments, const TimeLimit& timeLimit, bool explain) {
   nlohmann::json& facts = reportFacts();
   facts["stage"] = "arguments";
-  if (!timeLimit.empty()) facts["timeLimit"] = std::stod(timeLimit);
+  if (timeLimit.seconds > 0) facts["timeLimit"] = timeLimit.seconds;
   const int count = static_cast<int>(arguments.size());
   if (count >= 2)
     facts["model"] = {{"path", shownPath(arguments[1])}, {"file", shownFileName(arguments[1])}};
@@ -38,13 +38,20 @@ int run(int argc, char** argv) {
   // The options are taken out first; what remains is read as if they had never been there.
   std::vector<char*> arguments(argv, argv + argc);
   const bool explain = takeSwitch(arguments, "--explain");
-  // Help and version answers stay text.
-  const bool json = takeSwitch(arguments, "--json") && !isSwitchRequest(arguments);
+  const bool jsonAsked = takeSwitch(arguments, "--json");
+  TimeLimit timeLimit;
+  const std::string refusal = takeTimeLimit(arguments, timeLimit);
+  // Help and version answers stay text; a refused time limit is no such answer.
+  const bool json = jsonAsked && (!refusal.empty() || !isSwitchRequest(arguments));
   if (json) beginJsonReport();
   std::cout << "\n";
-  std::string timeLimit;
-  const int status =
-      takeTimeLimit(arguments, timeLimit) ? check(arguments, timeLimit, explain) : -1;
+  int status = -1;
+  if (refusal.empty()) {
+    status = check(arguments, timeLimit, explain);
+  } else {
+    reportFacts()["stage"] = "arguments";
+    printColoredLines(Red, {refusal});
+  }
   if (json) endJsonReport(status);
   return status;
 }

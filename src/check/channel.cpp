@@ -10,6 +10,7 @@ void putNumber(std::string& out, std::uint32_t number) {
 }
 
 bool getNumber(const std::string& in, size_t& at, std::uint32_t& number) {
+  if (at > in.size()) return false;
   if (in.size() - at < 4) return false;
   number = 0;
   for (int i = 0; i < 4; ++i) {
@@ -31,25 +32,43 @@ std::string encodeRecord(const Record& record) {
   return out;
 }
 
-bool takeRecord(const std::string& buffer, size_t& at, Record& record) {
-  // The sizes first, so that nothing is copied from a record that has not all arrived.
-  size_t end = at + 1;
+void RecordReader::append(const char* data, size_t size) {
+  // What was taken goes once it is the larger part, so that the buffer is not moved often.
+  if (start_ > 0 && start_ >= buffer_.size() / 2) {
+    buffer_.erase(0, start_);
+    if (scanned_ > 0) scanned_ -= start_;
+    start_ = 0;
+  }
+  buffer_.append(data, size);
+}
+
+bool RecordReader::take(Record& record) {
+  size_t at = start_ + 1;
   std::uint32_t count = 0;
-  if (buffer.size() <= at || !getNumber(buffer, end, count)) return false;
-  for (std::uint32_t i = 0; i < count; ++i) {
+  if (buffer_.size() <= start_ || !getNumber(buffer_, at, count)) return false;
+  const size_t first = at;
+  if (scanned_ > 0) at = scanned_;
+  // The field sizes first, from where the last call stopped; the bytes only once all are there.
+  for (; fieldsScanned_ < count; ++fieldsScanned_) {
+    size_t after = at;
     std::uint32_t size = 0;
-    if (!getNumber(buffer, end, size) || buffer.size() - end < size) return false;
-    end += size;
+    if (!getNumber(buffer_, after, size) || buffer_.size() - after < size) {
+      scanned_ = at;
+      return false;
+    }
+    at = after + size;
   }
-  std::vector<std::string> fields(count);
-  size_t next = at + 5;
-  for (std::string& field : fields) {
+  std::vector<std::string> fields;
+  fields.reserve(count);
+  for (size_t field = first; field < at;) {
     std::uint32_t size = 0;
-    getNumber(buffer, next, size);
-    field = buffer.substr(next, size);
-    next += size;
+    getNumber(buffer_, field, size);
+    fields.push_back(buffer_.substr(field, size));
+    field += size;
   }
-  record = {buffer[at], std::move(fields)};
-  at = end;
+  record = {buffer_[start_], std::move(fields)};
+  start_ = at;
+  scanned_ = 0;
+  fieldsScanned_ = 0;
   return true;
 }

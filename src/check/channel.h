@@ -3,6 +3,7 @@
 // included) arrives as it was sent.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +12,19 @@ using Record = std::pair<char, std::vector<std::string>>;
 
 std::string encodeRecord(const Record& record);
 
-// Takes the whole record that starts at `at` in `buffer` and moves `at` past it; false while it
-// is not complete. The caller drops what it has taken from the buffer once, not per record.
-bool takeRecord(const std::string& buffer, size_t& at, Record& record);
+// The records of a stream that arrives in pieces. Each byte is looked at a bounded number of
+// times, however large a record and however small the pieces: a record of many megabytes that
+// arrives 64 KiB at a time costs no more than its size.
+class RecordReader {
+ public:
+  void append(const char* data, size_t size);
+
+  // Takes the next whole record; false while none is complete.
+  bool take(Record& record);
+
+ private:
+  std::string buffer_;
+  size_t start_ = 0;                 // where the next record begins
+  size_t scanned_ = 0;               // how far its fields are known to be whole (0: not begun)
+  std::uint32_t fieldsScanned_ = 0;  // how many fields that is
+};

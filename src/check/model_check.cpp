@@ -38,11 +38,13 @@ std::string specialFileKind(const char* modelPath) {
 }
 
 // The reason line for a worker that ended without its last record, in the stage it was in.
-std::string endingReason(Failure stage, const Ending& ending, const std::string& timeLimit) {
+std::string endingReason(Failure stage, const Ending& ending, const TimeLimit& timeLimit) {
   switch (ending.first) {
     case WorkerEnd::kCrash: return stage == Failure::kLoad ? crashReason(ending.second) : "";
     case WorkerEnd::kKilled: return memoryShortageReason(stage);
-    case WorkerEnd::kTimeLimit: return timeLimitReason(timeLimit);
+    case WorkerEnd::kTimeLimit: return timeLimitReason(timeLimit.text);
+    case WorkerEnd::kUnknown:
+      return "How the library ended the check is unknown: " + ending.second + ".";
     case WorkerEnd::kExitStatus:
     case WorkerEnd::kFinished: break;
   }
@@ -66,13 +68,15 @@ Record printableRecord(const Record& record, const std::string& modelPath) {
 }
 
 // Why the diagnostics pass may not have ended, in the words of its incomplete list.
-std::string incompleteReason(const Ending& ending, const std::string& timeLimit) {
+std::string incompleteReason(const Ending& ending, const TimeLimit& timeLimit) {
   switch (ending.first) {
     case WorkerEnd::kFinished: return "";
     case WorkerEnd::kCrash: return "the library crashed with " + ending.second + ".";
     case WorkerEnd::kKilled: return "the library ran out of memory.";
     case WorkerEnd::kTimeLimit:
-      return "the library did not finish within the time limit of " + timeLimit + " s.";
+      return "the library did not finish within the time limit of " + timeLimit.text + " s.";
+    case WorkerEnd::kUnknown:
+      return "how the library ended the check is unknown: " + ending.second + ".";
     case WorkerEnd::kExitStatus: break;
   }
   return "the library ended the check with exit status " + ending.second + ".";
@@ -98,7 +102,7 @@ int explained(int status, nlohmann::json& explanation, const ExplanationGraph& g
 }  // namespace
 
 int checkModel(const char* modelPath, const std::string& modelFileName,
-               const cv::dnn::MatShape& userShape, const std::string& timeLimit, bool explain) {
+               const cv::dnn::MatShape& userShape, const TimeLimit& timeLimit, bool explain) {
   facts()["stage"] = "loading";
   const std::string kind = specialFileKind(modelPath);
   if (!kind.empty()) {
@@ -177,10 +181,10 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
   };
   Ending ending;
   try {
-    ending = runWorker(modelPath, userShape, explain, timeLimit.empty() ? 0 : std::stod(timeLimit),
-                       onRecord);
+    ending = runWorker(modelPath, userShape, explain, timeLimit.seconds, onRecord);
   } catch (const std::exception& error) {
     reportFailure(Failure::kLoad, modelFileName, error.what());
+    facts()["outcome"] = "not executable";
     facts()["failure"] = {{"reason", error.what()}};
     return -1;
   }
@@ -200,7 +204,7 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
     nlohmann::json& failure = facts()["failure"];
     if (ending.first == WorkerEnd::kCrash) failure["crash"] = ending.second;
     if (ending.first == WorkerEnd::kKilled) failure["memoryShortage"] = true;
-    if (ending.first == WorkerEnd::kTimeLimit) failure["timeLimit"] = std::stod(timeLimit);
+    if (ending.first == WorkerEnd::kTimeLimit) failure["timeLimit"] = timeLimit.seconds;
     finishExplanation(explanation, graph, incompleteReason(ending, timeLimit));
     return explained(-1, explanation, graph, explain);
   }
@@ -210,8 +214,7 @@ int checkModel(const char* modelPath, const std::string& modelFileName,
     facts()["failure"] = {{"reason", reason},
                           {"memoryShortage", ending.first == WorkerEnd::kKilled}};
     if (ending.first == WorkerEnd::kCrash) facts()["failure"]["crash"] = ending.second;
-    if (ending.first == WorkerEnd::kTimeLimit)
-      facts()["failure"]["timeLimit"] = std::stod(timeLimit);
+    if (ending.first == WorkerEnd::kTimeLimit) facts()["failure"]["timeLimit"] = timeLimit.seconds;
   }
   return explained(-1, explanation, graph, explain);
 }

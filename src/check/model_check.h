@@ -7,8 +7,10 @@
 
 #include <string>
 
-// Runs the check on `modelPath`, reports it, and answers the exit status. A time limit of ""
-// is none; otherwise it is a number of seconds greater than 0. With `explain`, a failure is
+#include "cli/arguments.h"
+
+// Runs the check on `modelPath`, reports it, and answers the exit status. A time limit of 0
+// seconds is none. With `explain`, a failure is
 // followed by what explains it. The facts go to the JSON report as well.
 int checkModel(const char* modelPath, const std::string& modelFileName,
-               const cv::dnn::MatShape& userShape, const std::string& timeLimit, bool explain);
+               const cv::dnn::MatShape& userShape, const TimeLimit& timeLimit, bool explain);

@@ -1,6 +1,11 @@
 #include "check/worker_process.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,12 +24,13 @@ extern "C" char** _environ;
 #define VERASKO_ENVIRON _environ
 #else
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <mutex>
+#include <thread>
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
@@ -61,24 +67,11 @@ __attribute__((constructor(101))) void forgetLibrarySettingsEarly() {
 const bool kLibrarySettingsForgotten = (forgetLibrarySettings(), true);
 #endif
 
-using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until `deadline`, at least 0; -1 (no end) without a time limit.
-int millisecondsLeft(double timeLimit, Clock::time_point deadline) {
-  if (timeLimit <= 0) return -1;
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<long long>(0, std::min<long long>(left.count(), 1 << 30)));
-}
-
-Clock::time_point deadlineAfter(double timeLimit) {
-  const double seconds = std::min(timeLimit, 1e7);
-  return Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
-}
-
-void takeRecords(std::string& buffer, const std::function<void(const Record&)>& onRecord) {
-  size_t taken = 0;
-  for (Record record; takeRecord(buffer, taken, record);) onRecord(record);
-  buffer.erase(0, taken);
+// Hands each whole record to `onRecord` until `stopped` says that the time is up: records that
+// arrive after the limit are not the library's answer within it.
+void takeRecords(RecordReader& reader, const std::function<void(const Record&)>& onRecord,
+                 const std::function<bool()>& stopped) {
+  for (Record record; !stopped() && reader.take(record);) onRecord(record);
 }
 
 #ifdef _WIN32
@@ -87,7 +80,7 @@ const char kWorkerArgument[] = "--verasko-worker";
 HANDLE reportHandle = INVALID_HANDLE_VALUE;
 HANDLE volatile workerProcess = nullptr;
 HANDLE watchedProcess = nullptr;
-DWORD watchedMilliseconds = 0;
+ULONGLONG watchedMilliseconds = 0;
 volatile LONG timedOut = 0;
 
 bool sendToParent(const Record& record) {
@@ -105,11 +98,25 @@ LONG WINAPI endWithExceptionCode(EXCEPTION_POINTERS* info) {
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// Waits for the worker's end until the time limit, in pieces that a wait can take.
 DWORD WINAPI watchTimeLimit(void*) {
-  if (WaitForSingleObject(watchedProcess, watchedMilliseconds) == WAIT_TIMEOUT) {
-    InterlockedExchange(&timedOut, 1);
-    TerminateProcess(watchedProcess, 1);
+  for (ULONGLONG left = watchedMilliseconds; left > 0;) {
+    const DWORD piece = static_cast<DWORD>(std::min<ULONGLONG>(left, 0x40000000));
+    if (WaitForSingleObject(watchedProcess, piece) != WAIT_TIMEOUT) return 0;
+    left -= piece;
   }
+  InterlockedExchange(&timedOut, 1);
+  TerminateProcess(watchedProcess, 1);
+  return 0;
+}
+
+// In the worker: its parent's process, whose end ends the worker too, whatever the worker is
+// doing then (even waiting for a job that will not come).
+HANDLE parentProcess = nullptr;
+
+DWORD WINAPI endWithParent(void*) {
+  WaitForSingleObject(parentProcess, INFINITE);
+  TerminateProcess(GetCurrentProcess(), 1);
   return 0;
 }
 
@@ -150,14 +157,18 @@ bool sendToParent(const Record& record) {
   return true;
 }
 
-// In the forked worker: nothing of the parent's signal handling, nothing on the console, the
+// In the forked worker: gone with its parent (`parent`, whose end before this point leaves the
+// worker another parent), nothing of the parent's signal handling, nothing on the console, the
 // first to go when memory runs out, and the memory budget in force.
-[[noreturn]] void becomeWorker(int descriptor, const std::string& modelPath,
+[[noreturn]] void becomeWorker(pid_t parent, int descriptor, const std::string& modelPath,
                                const cv::dnn::MatShape& userShape, bool explain) {
+#ifdef __linux__
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+  if (getppid() != parent) _exit(1);
   for (int signal = 1; signal < NSIG; ++signal) std::signal(signal, SIG_DFL);
   std::signal(SIGPIPE, SIG_IGN);
 #ifdef __linux__
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
   const int score = open("/proc/self/oom_score_adj", O_WRONLY);
   if (score >= 0) {
     if (write(score, "1000", 4) != 4) {
@@ -189,6 +200,57 @@ Ending endingOf(int status) {
   return {code == 0 ? WorkerEnd::kFinished : WorkerEnd::kExitStatus, std::to_string(code)};
 }
 
+// Kills the worker once the time limit has passed, whatever the parent is doing then; the
+// worker's end closes the report pipe. Turned off before the worker is waited for, so that no
+// process that gets the worker's number afterwards can be hit.
+class Watchdog {
+  using Clock = std::chrono::steady_clock;
+
+ public:
+  Watchdog(pid_t pid, double seconds) {
+    if (seconds <= 0) return;
+    const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                          std::chrono::duration<double>(seconds));
+    // The program's signal handlers run on its main thread, as they would without this one.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    thread_ = std::thread([this, pid, deadline] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!wake_.wait_until(lock, deadline, [this] { return off_; })) {
+        kill(pid, SIGKILL);
+        fired_ = true;
+      }
+    });
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+  ~Watchdog() {
+    turnOff();
+  }
+
+  bool fired() const {
+    return fired_;
+  }
+
+  void turnOff() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      off_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool off_ = false;
+  std::atomic<bool> fired_{false};
+  std::thread thread_;
+};
+
 #endif
 
 }  // namespace
@@ -209,7 +271,12 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
                             OPEN_EXISTING, 0, nullptr);
   std::vector<wchar_t> program(32768);
   GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
-  std::wstring commandLine = L"\"" + std::wstring(program.data()) + L"\" --verasko-worker";
+  // The worker watches this process through a handle that it inherits.
+  HANDLE self = nullptr;
+  DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE,
+                  TRUE, 0);
+  std::wstring commandLine = L"\"" + std::wstring(program.data()) + L"\" --verasko-worker " +
+                             std::to_wstring(reinterpret_cast<std::uintptr_t>(self));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -217,34 +284,51 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
   startup.hStdOutput = reportWrite;
   startup.hStdError = sink;
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(program.data(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &process);
-  closeAll({jobRead, reportWrite, sink});
+  // The worker is put in a job that ends it when the job's last handle, this process's, closes,
+  // however this process ends. Until then it only waits for its job, which is sent once it is
+  // in: should this process end before, the job's pipe closes empty and the worker ends.
+  std::fflush(nullptr);
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  const BOOL started =
+      job != nullptr &&
+      SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+      CreateProcessW(program.data(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                     &startup, &process);
+  closeAll({jobRead, reportWrite, sink, self});
+  if (started && !AssignProcessToJobObject(job, process.hProcess)) {
+    TerminateProcess(process.hProcess, 1);
+    closeAll({process.hThread, process.hProcess, job, jobWrite, reportRead});
+    throw std::runtime_error("The worker cannot be started: it cannot be tied to this process.");
+  }
   if (!started) {
-    closeAll({jobWrite, reportRead});
+    closeAll({job, jobWrite, reportRead});
     throw std::runtime_error("The worker cannot be started.");
   }
   CloseHandle(process.hThread);
   workerProcess = process.hProcess;
-  const std::string job =
+  const std::string request =
       encodeRecord({'J', {modelPath, shapeField(userShape), explain ? "explain" : ""}});
   DWORD written = 0;
-  WriteFile(jobWrite, job.data(), static_cast<DWORD>(job.size()), &written, nullptr);
+  WriteFile(jobWrite, request.data(), static_cast<DWORD>(request.size()), &written, nullptr);
   CloseHandle(jobWrite);
 
   HANDLE watchdog = nullptr;
   if (timeLimit > 0) {
     watchedProcess = process.hProcess;
-    watchedMilliseconds = static_cast<DWORD>(millisecondsLeft(timeLimit, deadlineAfter(timeLimit)));
+    watchedMilliseconds = static_cast<ULONGLONG>(std::ceil(timeLimit * 1000));
     watchdog = CreateThread(nullptr, 0, watchTimeLimit, nullptr, 0, nullptr);
   }
-  std::string buffer;
+  const auto stopped = [] { return timedOut != 0; };
+  RecordReader reader;
   std::vector<char> chunk(65536);
   DWORD got = 0;
-  while (ReadFile(reportRead, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) &&
+  while (!stopped() &&
+         ReadFile(reportRead, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) &&
          got > 0) {
-    buffer.append(chunk.data(), got);
-    takeRecords(buffer, onRecord);
+    reader.append(chunk.data(), got);
+    takeRecords(reader, onRecord, stopped);
   }
   CloseHandle(reportRead);
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -253,10 +337,13 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
     CloseHandle(watchdog);
   }
   DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
+  const BOOL known = GetExitCodeProcess(process.hProcess, &code);
+  const DWORD error = GetLastError();
   workerProcess = nullptr;
   CloseHandle(process.hProcess);
+  CloseHandle(job);
   if (timedOut) return {WorkerEnd::kTimeLimit, ""};
+  if (!known) return {WorkerEnd::kUnknown, "error " + std::to_string(error)};
   if (code == 0) return {WorkerEnd::kFinished, "0"};
   if (code == 3 || code >= 0xC0000000) return {WorkerEnd::kCrash, crashName(code)};
   return {WorkerEnd::kExitStatus, std::to_string(code)};
@@ -268,24 +355,30 @@ void stopWorker() {
 }
 
 bool isWorkerInvocation(int argc, char** argv) {
-  return argc == 2 && std::strcmp(argv[1], kWorkerArgument) == 0 &&
-         GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_PIPE;
+  if (argc != 3 || std::strcmp(argv[1], kWorkerArgument) != 0 ||
+      GetFileType(GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_PIPE) {
+    return false;
+  }
+  parentProcess = reinterpret_cast<HANDLE>(std::strtoull(argv[2], nullptr, 10));
+  return true;
 }
 
 int runWorkerInvocation() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   SetUnhandledExceptionFilter(endWithExceptionCode);
-  std::string buffer;
+  HANDLE watch = CreateThread(nullptr, 0, endWithParent, nullptr, 0, nullptr);
+  if (watch == nullptr) return 2;
+  CloseHandle(watch);
+  RecordReader reader;
   std::vector<char> chunk(65536);
   DWORD got = 0;
   while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), chunk.data(), static_cast<DWORD>(chunk.size()),
                   &got, nullptr) &&
          got > 0) {
-    buffer.append(chunk.data(), got);
+    reader.append(chunk.data(), got);
   }
   Record job;
-  size_t taken = 0;
-  if (!takeRecord(buffer, taken, job) || job.first != 'J' || job.second.size() != 3) return 2;
+  if (!reader.take(job) || job.first != 'J' || job.second.size() != 3) return 2;
   // The report keeps its own handle; descriptors 1 and 2 go to the null device.
   DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
                   &reportHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);
@@ -303,11 +396,18 @@ int runWorkerInvocation() {
 
 Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
                  double timeLimit, const std::function<void(const Record&)>& onRecord) {
+  // The worker's end is learned from waitpid, which a caller's SIGCHLD disposition (ignored, or
+  // no zombies kept) would leave without an answer.
+  struct sigaction childEnds {};
+  childEnds.sa_handler = SIG_DFL;
+  sigemptyset(&childEnds.sa_mask);
+  sigaction(SIGCHLD, &childEnds, nullptr);
   int descriptors[2];
   if (pipe(descriptors) != 0) {
     throw std::runtime_error(std::string("The worker cannot be started: ") + std::strerror(errno));
   }
   std::fflush(nullptr);
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     const int error = errno;
@@ -317,37 +417,34 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
   }
   if (pid == 0) {
     close(descriptors[0]);
-    becomeWorker(descriptors[1], modelPath, userShape, explain);
+    becomeWorker(parent, descriptors[1], modelPath, userShape, explain);
   }
   workerPid = pid;
   close(descriptors[1]);
 
-  const Clock::time_point deadline = deadlineAfter(timeLimit);
-  bool timedOut = false;
-  std::string buffer;
+  Watchdog watchdog(pid, timeLimit);
+  RecordReader reader;
   std::vector<char> chunk(65536);
-  for (;;) {
-    pollfd report{descriptors[0], POLLIN, 0};
-    const int ready = poll(&report, 1, timedOut ? -1 : millisecondsLeft(timeLimit, deadline));
-    if (ready == 0) {
-      // The worker's end closes the pipe.
-      kill(pid, SIGKILL);
-      timedOut = true;
-      continue;
-    }
-    if (ready < 0 && errno == EINTR) continue;
+  while (!watchdog.fired()) {
     const ssize_t got = read(descriptors[0], chunk.data(), chunk.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    buffer.append(chunk.data(), static_cast<size_t>(got));
-    takeRecords(buffer, onRecord);
+    reader.append(chunk.data(), static_cast<size_t>(got));
+    takeRecords(reader, onRecord, [&watchdog] { return watchdog.fired(); });
   }
   close(descriptors[0]);
+  watchdog.turnOff();
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  pid_t waited = -1;
+  while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
+  const int waitError = errno;
   workerPid = 0;
-  if (timedOut) return {WorkerEnd::kTimeLimit, ""};
+  if (watchdog.fired()) {
+    // Killed at the limit; still waited for above, so that nothing is left behind.
+    return {WorkerEnd::kTimeLimit, ""};
+  }
+  if (waited != pid) return {WorkerEnd::kUnknown, std::strerror(waitError)};
   return endingOf(status);
 }
 

@@ -16,12 +16,15 @@
 
 // How the worker ended: after its last record; with another exit status (the text); by a crash
 // (its name: "SIGSEGV", "an access violation"); killed by someone else (the system, for want of
-// memory); or stopped at the time limit.
-enum class WorkerEnd { kFinished, kExitStatus, kCrash, kKilled, kTimeLimit };
+// memory); stopped at the time limit; or in a way that could not be learned (why: "No child
+// processes"), which is never taken for an orderly end.
+enum class WorkerEnd { kFinished, kExitStatus, kCrash, kKilled, kTimeLimit, kUnknown };
 using Ending = std::pair<WorkerEnd, std::string>;
 
 // Runs the check job in a worker and hands each of its records to `onRecord` as it arrives. A
-// time limit of 0 is none. Throws std::runtime_error when no worker can be started.
+// time limit of 0 is none; the worker is stopped once it has passed, whatever the parent is
+// doing, and records that arrive later are not handed on. Throws std::runtime_error when no worker
+// can be started.
 Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
                  double timeLimit, const std::function<void(const Record&)>& onRecord);
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <locale>
 #include <sstream>
 
 #include "report/console.h"
@@ -138,26 +139,45 @@ void reportUncheckablePath(const char* path, const std::filesystem::filesystem_e
       Red, {"The file '" + shownPath(path) + "' cannot be checked: " + error.code().message()});
 }
 
-bool takeTimeLimit(std::vector<char*>& arguments, std::string& timeLimit) {
+namespace {
+
+// Digits with an optional fraction ("2", "2.5", ".5", "2."), read in the C locale: no sign,
+// blank, exponent or hexadecimal, which would let a value mean other than it says. A value too
+// large or too small for a double is read as infinite.
+bool readDecimalSeconds(const std::string& value, double& seconds) {
+  const size_t point = value.find('.');
+  const std::string digits =
+      point == std::string::npos ? value : value.substr(0, point) + value.substr(point + 1);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  std::istringstream text(value);
+  text.imbue(std::locale::classic());
+  if (!(text >> seconds)) seconds = HUGE_VAL;
+  return true;
+}
+
+}  // namespace
+
+std::string takeTimeLimit(std::vector<char*>& arguments, TimeLimit& timeLimit) {
+  // The limits that the worker's watch can honour.
+  constexpr double kShortest = 0.001, kLongest = 1e7;
   for (size_t i = 1; i < arguments.size(); ++i) {
     if (std::strcmp(arguments[i], "--time-limit") != 0) continue;
     const std::string value = i + 1 < arguments.size() ? arguments[i + 1] : "";
     arguments.erase(
         arguments.begin() + static_cast<std::ptrdiff_t>(i),
         arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i + 2, arguments.size())));
-    char* end = nullptr;
-    const double seconds = std::strtod(value.c_str(), &end);
-    if (value.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0) {
-      printColoredLines(Red, {"The time limit '" + visibleText(value) +
-                              "' is not a number of seconds greater than 0."});
-      return false;
+    const std::string shown = "The time limit '" + visibleText(value) + "'";
+    double seconds = 0;
+    if (!readDecimalSeconds(value, seconds) || seconds <= 0) {
+      return shown + " is not a number of seconds greater than 0.";
     }
-    std::ostringstream text;
-    text << seconds;
-    timeLimit = text.str();
+    if (!(seconds >= kShortest && seconds <= kLongest)) {
+      return shown + " is not a number of seconds from 0.001 to 10000000.";
+    }
+    timeLimit = {seconds, visibleText(value)};
     --i;
   }
-  return true;
+  return "";
 }
 
 bool takeSwitch(std::vector<char*>& arguments, const char* option) {
@@ -171,9 +191,6 @@ bool takeSwitch(std::vector<char*>& arguments, const char* option) {
 }
 
 bool isSwitchRequest(const std::vector<char*>& arguments) {
-  // The time limit and its value may stand first.
-  const size_t first =
-      arguments.size() > 1 && std::strcmp(arguments[1], "--time-limit") == 0 ? 3 : 1;
-  return arguments.size() <= first || isOneOf(arguments[first], kHelpSwitches) ||
-         isOneOf(arguments[first], kVersionSwitches);
+  return arguments.size() <= 1 || isOneOf(arguments[1], kHelpSwitches) ||
+         isOneOf(arguments[1], kVersionSwitches);
 }

@@ -40,13 +40,19 @@ cv::dnn::MatShape parseUserShape(int argc, char** argv);
 // The red report of a path whose existence could not be determined.
 void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error);
 
-// Takes "--time-limit SECONDS" out of the arguments, wherever it stands, and keeps the seconds
-// in `timeLimit` as a plain number ("2.5"). Answers false after a red message when the value is
-// no number greater than 0.
-bool takeTimeLimit(std::vector<char*>& arguments, std::string& timeLimit);
+// A time limit: its seconds (0: none) and its value as it was given, made printable.
+struct TimeLimit {
+  double seconds = 0;
+  std::string text;
+};
+
+// Takes "--time-limit SECONDS" out of the arguments, wherever it stands. The value is decimal
+// seconds (digits, with a fraction after a point or not), from a millisecond to ten million
+// seconds. Answers the red line that refuses any other value, or "".
+std::string takeTimeLimit(std::vector<char*>& arguments, TimeLimit& timeLimit);
 
 // Takes every `option` out of the arguments, wherever it stands; answers whether there was one.
 bool takeSwitch(std::vector<char*>& arguments, const char* option);
 
-// True when the arguments ask for help or the version (or nothing at all).
+// True when the arguments, the options taken out, ask for help or the version (or nothing).
 bool isSwitchRequest(const std::vector<char*>& arguments);

@@ -50,7 +50,7 @@ OUTPUTS = {">&-": None, ">/dev/full": ("/dev/full", "wb"), ">readonly": ("/dev/n
 # to run, even with an input of zeros.
 UNSTABLE = ["node/test_dropout_default_mask/"]
 # Cases that only a pipe can run: the runner must read what is written, or set a limit.
-PIPED_ONLY = {"KILL_WORKER", "AS_LIMIT"}
+PIPED_ONLY = {"KILL_WORKER", "KILL_PARENT", "AS_LIMIT", "NOFILE", "SIGCHLD", "WITHIN"}
 SANITIZED = bool(os.environ.get("VERASKO_SANITIZED"))
 
 
@@ -178,11 +178,16 @@ def command_of(prefix, binary, case):
 
 def run_piped(command, env, cwd, output_to=None):
     """Runs the command with its standard output piped or redirected. Beside the environment
-    proper, AS_LIMIT=N (GiB) limits its address space and KILL_WORKER=TEXT kills its worker
-    process by SIGKILL once TEXT has been written."""
+    proper, AS_LIMIT=N (GiB) limits its address space, NOFILE=N its descriptors, SIGCHLD=ignored
+    starts it with SIGCHLD ignored, KILL_WORKER=TEXT kills its worker process by SIGKILL once
+    TEXT has been written, KILL_PARENT=SIGNAL sends it SIGNAL as its worker starts (under Wine, once
+    it reports) and fails the run if any process of its group is left, and WITHIN=N gives it N seconds instead of
+    TIME_LIMIT."""
     redirect = OUTPUTS.get(output_to)
-    limit = env.pop("AS_LIMIT", None)
-    kill_after = env.pop("KILL_WORKER", None)
+    limit, files = env.pop("AS_LIMIT", None), env.pop("NOFILE", None)
+    kill_after, kill_parent = env.pop("KILL_WORKER", None), env.pop("KILL_PARENT", None)
+    ignored = env.pop("SIGCHLD", None) == "ignored"
+    within = int(env.pop("WITHIN", TIME_LIMIT))
 
     def prepare():
         if output_to == ">&-":
@@ -191,6 +196,12 @@ def run_piped(command, env, cwd, output_to=None):
             resource.setrlimit(resource.RLIMIT_FSIZE, (0, resource.RLIM_INFINITY))
         if limit:
             resource.setrlimit(resource.RLIMIT_AS, (int(limit) << 30, resource.RLIM_INFINITY))
+        if files:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (int(files), int(files)))
+        if ignored:
+            signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+        if kill_parent:
+            os.setpgid(0, 0)
 
     stdout = open(os.path.join(cwd or ".", redirect[0]), redirect[1]) if redirect else \
         subprocess.DEVNULL if output_to else subprocess.PIPE
@@ -204,10 +215,24 @@ def run_piped(command, env, cwd, output_to=None):
                 if not chunk:
                     break
                 output += chunk
-            with open(f"/proc/{process.pid}/task/{process.pid}/children") as f:
-                for child in f.read().split():
-                    os.kill(int(child), signal.SIGKILL)
-        out, err = process.communicate(timeout=TIME_LIMIT)
+            for child in children(process.pid):
+                os.kill(child, signal.SIGKILL)
+        if kill_parent:
+            # The first line is written just before the worker starts, then the worker is there.
+            # Wine starts its processes through one that ends at once, and one whose parent
+            # ends then may never start: there the worker's first line is waited for.
+            output = os.read(process.stdout.fileno(), 1)
+            while command[0] == "wine" and output.count(b"\n") < 2 and process.poll() is None:
+                output += os.read(process.stdout.fileno(), 65536)
+            while command[0] != "wine" and process.poll() is None and not children(process.pid):
+                pass
+            process.send_signal(getattr(signal, "SIG" + kill_parent))
+            process.wait(timeout=within)
+            left = left_in_group(process.pid)  # before a process left holds the pipes open
+            out, err = process.communicate(timeout=within)
+            err += b"a process outlived the program\n" if left else b""
+            return output + out, err, 128 - process.returncode
+        out, err = process.communicate(timeout=within)
     except subprocess.TimeoutExpired:
         process.kill()
         process.communicate()
@@ -216,6 +241,31 @@ def run_piped(command, env, cwd, output_to=None):
         if redirect:
             stdout.close()
     return output + (out or b""), err, process.returncode
+
+
+def children(pid):
+    """The processes that `pid` started and that are there (as zombies or not)."""
+    with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as f:
+        return [int(child) for child in f.read().split()]
+
+
+def left_in_group(group):
+    """Whether a live process of the process group is left, once 30 s have passed without its
+    going (the group's processes end at once, or run a check of minutes); it is then killed."""
+    for _ in range(300):
+        left = False
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/stat", encoding="latin-1") as f:
+                    state, _, pgrp = f.read().rsplit(")", 1)[1].split()[:3]
+            except OSError:
+                continue
+            left = left or (state != "Z" and int(pgrp) == group)
+        if not left:
+            return False
+        select.select([], [], [], 0.1)
+    os.killpg(group, signal.SIGKILL)
+    return True
 
 
 def run_on_terminal(command, env, cwd):

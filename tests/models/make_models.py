@@ -214,8 +214,8 @@ def crashing(folder):
 
 def worker_ends(folder):
     """Models that end the library's process in every way but an orderly one: a write past a
-    buffer that shows when the network is freed, a fault in every thread of a pooling loop, and
-    a run that takes minutes (20,000 outputs)."""
+    buffer that shows when the network is freed, a fault in every thread of a pooling loop, a
+    run that takes minutes (20,000 outputs), and an explanation that takes long."""
     save((folder, "cumsum.onnx"), [helper.make_node("CumSum", ["x", "axis"], ["y"], reverse=1)],
          [tensor("x", [1, 3, 8, 8])], [tensor("y", [1, 3, 8, 8])],
          {"initializers": [numpy_helper.from_array(np.array(1, np.int64), "axis")], "opset": 14})
@@ -227,6 +227,14 @@ def worker_ends(folder):
     save((folder, "many_outputs.onnx"),
          [helper.make_node("Identity", ["x"], [f"y{i}"]) for i in range(count)],
          [tensor("x", [1])], [tensor(f"y{i}", [1]) for i in range(count)], {"check": False})
+    # For --explain: a chain of 20,000 nodes with names of 2 KiB after a node of an unknown
+    # type, whose graph record alone is 80 MB.
+    names = [f"n{i}".ljust(2048, "_") for i in range(count)]
+    save((folder, "long_names.onnx"),
+         [helper.make_node("FooBar", ["x"], ["t0"], name=names[0])] +
+         [helper.make_node("Relu", [f"t{i - 1}"], [f"t{i}"], name=names[i])
+          for i in range(1, count)],
+         [tensor("x", [1])], [tensor(f"t{count - 1}", [1])], {"check": False})
 
 
 def not_models(folder):
