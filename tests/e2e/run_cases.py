@@ -335,8 +335,10 @@ def run_cases(binary, setup):
         case, command, mode, expected = run
         env = environment(case["env"])
         if mode == "pipe":
-            if SANITIZED and "AS_LIMIT" in env:
-                return run, []  # the sanitizers' shadow memory needs the whole address space
+            if SANITIZED and ("AS_LIMIT" in env or "NOFILE" in env):
+                # The sanitizers' shadow memory needs the whole address space, and their runtime
+                # descriptors of its own.
+                return run, []
             out, err, code = run_piped(command, env, models, case["output_to"])
         else:
             out, err, code = run_on_terminal(command, env, models)
