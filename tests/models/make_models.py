@@ -137,8 +137,8 @@ def explained(folder):
     # Attributes that the diagnostics mode passes over: an axis beyond 32 bits, strings.
     save((folder, "bad_attributes.onnx"),
          [helper.make_node("Softmax", ["x"], ["s"], name="sm", axis=2**33),
-          helper.make_node("Relu", ["x"], ["r"], name="r", tags=["a", "b"]),
-          helper.make_node("FooBar", ["x"], ["f"], name="foo")],
+          helper.make_node("FooBar", ["x"], ["f"], name="foo"),
+          helper.make_node("Relu", ["x"], ["r"], name="r", tags=["a", "b"])],
          [tensor("x", [1, 3])], [tensor(n, [1, 3]) for n in "srf"], {"check": False})
     # Nodes of one name; the second and the Unsqueeze without axes are rejected.
     save((folder, "same_names.onnx"),

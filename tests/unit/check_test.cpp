@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "check/channel.h"
 #include "check/diagnosis.h"
 #include "check/execution.h"
 #include "check/explanation.h"
@@ -125,3 +126,21 @@ TEST(Explanation, AWorkerThatEndsBeforeItExplainsLeavesOnlyWhy) {
 }
 
 }  // namespace
+
+// Records arrive in pieces that end anywhere, a large one among small ones: the reader hands each
+// on whole, in order, however often its buffer is compacted under a half-read record.
+TEST(RecordReader, PiecesThatEndAnywhereGiveTheRecordsAsSent) {
+  std::vector<Record> sent;
+  for (int i = 0; i < 50; ++i) sent.push_back({'O', {std::to_string(i), "", "x"}});
+  sent.push_back({'G', {std::string(5000, 'n'), std::string(3, '\0')}});
+  sent.push_back({'L', {}});
+  std::string stream;
+  for (const Record& record : sent) stream += encodeRecord(record);
+  RecordReader reader;
+  std::vector<Record> taken;
+  for (size_t at = 0; at < stream.size(); at += 7) {
+    reader.append(stream.data() + at, std::min<size_t>(7, stream.size() - at));
+    for (Record record; reader.take(record);) taken.push_back(record);
+  }
+  EXPECT_EQ(taken, sent);
+}
