@@ -180,9 +180,9 @@ def run_piped(command, env, cwd, output_to=None):
     """Runs the command with its standard output piped or redirected. Beside the environment
     proper, AS_LIMIT=N (GiB) limits its address space, NOFILE=N its descriptors, SIGCHLD=ignored
     starts it with SIGCHLD ignored, KILL_WORKER=TEXT kills its worker process by SIGKILL once
-    TEXT has been written, KILL_PARENT=SIGNAL sends it SIGNAL as its worker starts (under Wine, once
-    it reports) and fails the run if any process of its group is left, and WITHIN=N gives it N seconds instead of
-    TIME_LIMIT."""
+    TEXT has been written, KILL_PARENT=SIGNAL sends it SIGNAL as its worker starts (under Wine,
+    once it reports) and fails the run if any process of its group is left, and WITHIN=N gives it
+    N seconds instead of TIME_LIMIT."""
     redirect = OUTPUTS.get(output_to)
     limit, files = env.pop("AS_LIMIT", None), env.pop("NOFILE", None)
     kill_after, kill_parent = env.pop("KILL_WORKER", None), env.pop("KILL_PARENT", None)
@@ -221,10 +221,11 @@ def run_piped(command, env, cwd, output_to=None):
             # The first line is written just before the worker starts, then the worker is there.
             # Wine starts its processes through one that ends at once, and one whose parent
             # ends then may never start: there the worker's first line is waited for.
+            wine = os.path.basename(command[0]).startswith("wine")
             output = os.read(process.stdout.fileno(), 1)
-            while command[0] == "wine" and output.count(b"\n") < 2 and process.poll() is None:
+            while wine and output.count(b"\n") < 2 and process.poll() is None:
                 output += os.read(process.stdout.fileno(), 65536)
-            while command[0] != "wine" and process.poll() is None and not children(process.pid):
+            while not wine and process.poll() is None and not children(process.pid):
                 pass
             process.send_signal(getattr(signal, "SIG" + kill_parent))
             process.wait(timeout=within)
