@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,29 +10,29 @@
 #include "check/worker_process.h"
 #include "cli/arguments.h"
 #include "report/console.h"
-#include "report/json_report.h"
-#include "report/shape_text.h"
+#include "report/json_reporter.h"
+#include "report/text_reporter.h"
 
 namespace {
 
-// The check proper, after the options: the arguments, then the model.
-int check(std::vector<char*>& arguments, const TimeLimit& timeLimit, bool explain) {
-  nlohmann::json& facts = reportFacts();
-  facts["stage"] = "arguments";
-  if (timeLimit.seconds > 0) facts["timeLimit"] = timeLimit.seconds;
+// The arguments, the options taken out, then the model.
+int checkArgumentsAndModel(std::vector<char*>& arguments, const TimeLimit& timeLimit, bool explain,
+                           Reporter& reporter) {
   const int count = static_cast<int>(arguments.size());
-  if (count >= 2)
-    facts["model"] = {{"path", shownPath(arguments[1])}, {"file", shownFileName(arguments[1])}};
+  RunStarted started{count >= 2, "", "", timeLimit};
+  if (started.hasModel) {
+    started.modelPath = shownPath(arguments[1]);
+    started.modelFile = shownFileName(arguments[1]);
+  }
+  reporter.report(started);
   try {
-    if (!checkArguments(count, arguments.data())) return 0;
+    if (!checkArguments(count, arguments.data(), reporter)) return 0;
   } catch (const std::filesystem::filesystem_error& error) {
-    reportUncheckablePath(arguments[1], error);
+    reporter.report(PathRefused{PathProblem::kUncheckable, error.code().message()});
     return -1;
   }
   const cv::dnn::MatShape userShape = parseUserShape(count, arguments.data());
-  facts["inputs"]["user"] = userShape.empty() ? nlohmann::json() : nlohmann::json(userShape);
-  if (!layoutTag(userShape).empty()) facts["inputs"]["userLayout"] = layoutTag(userShape);
-  return checkModel(arguments[1], shownFileName(arguments[1]), userShape, timeLimit, explain);
+  return checkModel(arguments[1], userShape, timeLimit, explain, reporter);
 }
 
 int run(int argc, char** argv) {
@@ -40,19 +41,23 @@ int run(int argc, char** argv) {
   const bool explain = takeSwitch(arguments, "--explain");
   const bool jsonAsked = takeSwitch(arguments, "--json");
   TimeLimit timeLimit;
-  const std::string refusal = takeTimeLimit(arguments, timeLimit);
+  const std::optional<Refusal> refusal = takeTimeLimit(arguments, timeLimit);
   // Help and version answers stay text; a refused time limit is no such answer.
-  const bool json = jsonAsked && (!refusal.empty() || !isSwitchRequest(arguments));
-  if (json) beginJsonReport();
-  std::cout << "\n";
-  int status = -1;
-  if (refusal.empty()) {
-    status = check(arguments, timeLimit, explain);
+  const bool json = jsonAsked && (refusal || !isSwitchRequest(arguments));
+  std::unique_ptr<Reporter> reporter;
+  if (json) {
+    reporter = std::make_unique<JsonReporter>(std::cout);
   } else {
-    reportFacts()["stage"] = "arguments";
-    printColoredLines(Red, {refusal});
+    reporter = std::make_unique<TextReporter>(std::cout, true);
+    std::cout << "\n";
   }
-  if (json) endJsonReport(status);
+  int status = -1;
+  if (refusal) {
+    reporter->report(OptionRefused{*refusal});
+  } else {
+    status = checkArgumentsAndModel(arguments, timeLimit, explain, *reporter);
+  }
+  reporter->finish(status);
   return status;
 }
 

@@ -23,14 +23,14 @@ bool isUnknownFormat(const std::string& description) {
   return description.compare(0, sizeof kUnknownFormat - 1, kUnknownFormat) == 0;
 }
 
-Diagnosis loadFailureCause(const std::string& captured, std::exception_ptr failure) {
+CheckFailure loadFailureCause(const std::string& captured, std::exception_ptr failure) {
   if (isMemoryShortage(failure)) return {Cause::kMemory, ""};
   try {
     std::rethrow_exception(failure);
   } catch (const cv::Exception& error) {
     if (!captured.empty()) {
       const std::string node = lastLoggedNode(captured);
-      return node.empty() ? Diagnosis{Cause::kNoNode, ""} : Diagnosis{Cause::kNode, node};
+      return node.empty() ? CheckFailure{Cause::kNoNode, ""} : CheckFailure{Cause::kNode, node};
     }
     if (isUnknownFormat(error.err)) return {Cause::kUnknownFormat, ""};
     return {Cause::kDescription, error.err};
@@ -41,7 +41,7 @@ Diagnosis loadFailureCause(const std::string& captured, std::exception_ptr failu
   }
 }
 
-Diagnosis executionFailureCause(std::exception_ptr failure) {
+CheckFailure executionFailureCause(std::exception_ptr failure) {
   return {isMemoryShortage(failure) ? Cause::kMemory : Cause::kNone, ""};
 }
 
@@ -58,19 +58,4 @@ bool isMemoryShortage(std::exception_ptr error) {
   } catch (...) {
     return false;
   }
-}
-
-std::string failureReason(Failure failure, const Diagnosis& diagnosis) {
-  const std::string& text = diagnosis.second;
-  switch (diagnosis.first) {
-    case Cause::kNode: return "First unsupported node: " + text;
-    case Cause::kUnknownFormat: return "Unsupported format (not an onnx file)";
-    case Cause::kDescription:
-    case Cause::kMessage: return text;
-    case Cause::kUnknown: return "The library failed with an unknown error.";
-    case Cause::kMemory: return memoryShortageReason(failure);
-    case Cause::kNoNode:
-    case Cause::kNone: break;
-  }
-  return "";
 }

@@ -1,31 +1,60 @@
-// What --explain adds to a failure, from the worker's explanation records: every node that the
+// What --explain adds to a failure, gathered from the worker's findings: every node that the
 // library rejects, each on its own or only after a rejected node; the layer that stopped a run;
 // or the library's whole description. When the worker ends before it has said all, the
-// explanation says so.
+// explanation says how it ended.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "check/channel.h"
+#include "check/findings.h"
 #include "check/onnx_graph.h"
+#include "check/worker_process.h"
 
-// The model's nodes as the worker read them, and the rejected nodes among them, in order.
-struct ExplanationGraph {
-  GraphNodes nodes;
-  std::vector<RejectedNode> rejected;
+// A rejected node as the explanation lists it.
+struct RejectedNodeReport {
+  std::string type;
+  std::string name;
+  std::string domain;
+  std::string words;
+  bool withoutLayer = false;
+  bool onItsOwn = true;
 };
 
-// Takes one of the worker's explanation records ('W', 'S', 'P', 'N', 'G', 'D', 'R', with printable
-// texts) into `explanation` and `graph`.
-void noteExplanation(const Record& record, nlohmann::json& explanation, ExplanationGraph& graph);
+// The list of the diagnostics pass.
+struct DiagnosticsList {
+  std::vector<RejectedNodeReport> rejected;
+  std::set<std::string> typesWithoutLayer;  // "<domain>.<type>"
+  bool finished = false;                    // classified, and `complete` known
+  bool complete = false;
+};
 
-// Once the worker has ended: classifies the rejected nodes and, when the worker ended before it
-// had said all, says why in `incomplete` ("the library crashed with SIGSEGV.").
-void finishExplanation(nlohmann::json& explanation, const ExplanationGraph& graph,
-                       const std::string& incomplete);
+struct Explanation {
+  std::optional<std::string> description;
+  std::optional<StoppingLayer> stoppedAt;
+  // The graph node that the stopping layer stands for, once the graph is known: its name ("" for
+  // none, a layer of the library's own) and type.
+  std::optional<std::pair<std::string, std::string>> stoppedAtNode;
+  std::optional<std::string> probableLayer;
+  std::optional<size_t> graphNodes;       // how many nodes the graph has, when it could be read
+  std::optional<std::string> graphError;  // why it could not
+  std::optional<DiagnosticsList> diagnostics;
+  std::optional<Ending> cutShort;  // how the worker ended before it had said all
 
-// The explanation as lines of text, the empty line before it included; none for nothing to say.
-std::vector<std::string> explanationLines(const nlohmann::json& explanation);
+  // The model's nodes as received, and the rejected nodes among them, in order.
+  GraphNodes nodes;
+  std::vector<RejectedNode> rejectedNodes;
+};
+
+// True when there is anything to say.
+bool hasExplanation(const Explanation& explanation);
+
+// Takes one of the worker's findings (with printable texts) into the explanation; the others are
+// none of its business.
+void noteExplanation(const Finding& finding, Explanation& explanation);
+
+// Once the worker has ended: classifies the rejected nodes, finds the stopping layer's node and,
+// when the worker ended before it had said all, notes how in `cutShort`.
+void finishExplanation(Explanation& explanation, const std::optional<Ending>& cutShort);

@@ -119,7 +119,7 @@ std::string rejectedNodeHeader(const std::vector<std::string>& pieces) {
   return "";
 }
 
-Record stoppingLayer(const std::vector<std::string>& pieces) {
+std::optional<StoppingLayer> stoppingLayer(const std::vector<std::string>& pieces) {
   const char kFunction[] = "getLayerShapesRecursively";
   // The layer's type is one of the library's; its name ends where the library's words begin.
   const std::string_view marker = "): getMemoryShapes() throws exception. inputs=";
@@ -128,7 +128,7 @@ Record stoppingLayer(const std::vector<std::string>& pieces) {
     const size_t type = message ? message->find("]:(") : std::string_view::npos;
     const size_t end = message ? message->rfind(marker) : std::string_view::npos;
     if (type == std::string_view::npos || end == std::string_view::npos || end < type) continue;
-    Record layer{'S', {"[" + std::string(message->substr(0, end + 1))}};
+    StoppingLayer layer{"[" + std::string(message->substr(0, end + 1)), {}, ""};
     for (++i; i < pieces.size(); ++i) {
       if (const auto input = logMessage(pieces[i], kFunction, "    input[")) {
         const size_t open = input->find(" = [");
@@ -138,19 +138,18 @@ Record stoppingLayer(const std::vector<std::string>& pieces) {
         for (std::string dimension; dimensions >> dimension && dimension != "]";) {
           shape += (shape.empty() ? "" : ", ") + dimension;
         }
-        layer.second.push_back("[" + shape + "]");
+        layer.inputShapes.push_back("[" + shape + "]");
       } else if (const auto words = logMessage(pieces[i], kFunction, "Exception message: ")) {
-        layer.second.push_back(libraryWords(std::string(*words)));
+        layer.words = libraryWords(std::string(*words));
         return layer;
       } else if (!logMessage(pieces[i], kFunction, "    output[") &&
                  !logMessage(pieces[i], kFunction, "    blobs[")) {
         break;
       }
     }
-    layer.second.push_back("");
     return layer;
   }
-  return {0, {}};
+  return std::nullopt;
 }
 
 DiagnosticsLog::DiagnosticsLog(const GraphNodes& nodes, std::string header, std::string description)
@@ -183,12 +182,12 @@ size_t DiagnosticsLog::nodeOf(std::string_view header) {
   return *node;
 }
 
-Record DiagnosticsLog::take(std::string_view piece) {
+std::optional<NodeRejection> DiagnosticsLog::take(std::string_view piece) {
   if (!started_) {
     started_ = logMessage(piece, "populateNet", "DNN/ONNX: start diagnostic run!").has_value();
-    return {0, {}};
+    return std::nullopt;
   }
-  if (ended_) return {0, {}};
+  if (ended_) return std::nullopt;
   // The pass ends where the ordinary load that the library does after it begins.
   if (logMessage(piece, "populateNet", "DNN/ONNX: diagnostic run completed!") ||
       logMessage(piece, "populateNet", "DNN/ONNX: loading ONNX")) {
@@ -196,7 +195,7 @@ Record DiagnosticsLog::take(std::string_view piece) {
     return finish();
   }
   if (const auto header = logMessage(piece, "handleNode", "DNN/ONNX: processing node with ")) {
-    Record done = finish();
+    std::optional<NodeRejection> done = finish();
     currentHeader_ = std::string(withoutLineEnd(*header));
     current_ = nodeOf(currentHeader_);
     return done;
@@ -213,7 +212,7 @@ Record DiagnosticsLog::take(std::string_view piece) {
                                  std::string(withoutLineEnd(rest->substr(before.size()))) +
                                  "' could not be read"
                            : "An attribute could not be read");
-    return {0, {}};
+    return std::nullopt;
   }
   if (const auto rest = logMessage(piece, "handleNode",
                                    "DNN/ONNX: Potential problem during processing node with ")) {
@@ -243,11 +242,11 @@ Record DiagnosticsLog::take(std::string_view piece) {
     // Nothing after this says more of the node: it goes at once, before anything can crash.
     return finish();
   }
-  return {0, {}};
+  return std::nullopt;
 }
 
-Record DiagnosticsLog::finish() {
-  Record rejection{0, {}};
+std::optional<NodeRejection> DiagnosticsLog::finish() {
+  std::optional<NodeRejection> rejection;
   if (!words_.empty()) {
     std::vector<std::string> fields = splitHeader(currentHeader_);
     std::string words = joined(words_, "; ");
@@ -267,10 +266,8 @@ Record DiagnosticsLog::finish() {
                                  : description);
       }
     }
-    fields.insert(fields.begin(), current_ == kUnknownNode ? "" : std::to_string(current_));
-    fields.push_back(words);
-    fields.push_back(withoutLayer_ ? "1" : "");
-    rejection = {'R', fields};
+    fields.resize(3);
+    rejection = NodeRejection{current_, fields[0], fields[1], fields[2], words, withoutLayer_};
   }
   current_ = kUnknownNode;
   currentHeader_.clear();

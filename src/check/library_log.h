@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "check/channel.h"
+#include "check/findings.h"
 #include "check/onnx_graph.h"
 
 // The library's words in a message or description: what follows "error: (<code>:<name>) " up to
@@ -31,28 +31,24 @@ std::optional<std::string_view> logMessage(std::string_view piece, std::string_v
 // [Type]:(name) from domain='<domain>'"; empty when it logged none.
 std::string rejectedNodeHeader(const std::vector<std::string>& pieces);
 
-// The first layer whose shapes the library could not compute, from a failed run's log: the
-// record 'S' with the layer ("[Type]:(name)"), its input shapes as "[1, 3, 8, 8]", one field
-// each, and last the library's words. Empty kind (0) when the log names no such layer.
-Record stoppingLayer(const std::vector<std::string>& pieces);
+// The first layer whose shapes the library could not compute, from a failed run's log; nothing
+// when the log names no such layer.
+std::optional<StoppingLayer> stoppingLayer(const std::vector<std::string>& pieces);
 
 // Reads the messages of the library's diagnostics pass, logged with the nodes it processes
 // (information or debug level, by release), against the model's nodes, and answers each rejected
-// node as the record 'R': its index among the nodes ("" for a node the graph does not have, as one
-// the library made), type, name, domain, the library's words, and "1" when the library has no layer
-// for its type
-// ("" otherwise). A node is rejected when the library could not read one of its attributes or
-// could not make its layer. The node the ordinary load rejected (its `header`, as
-// rejectedNodeHeader gives it) gets that load's `description` for words.
+// node, as the library made one the graph does not have too. A node is rejected when the library
+// could not read one of its attributes or could not make its layer. The node the ordinary load
+// rejected (its `header`, as rejectedNodeHeader gives it) gets that load's `description` for words.
 class DiagnosticsLog {
  public:
   DiagnosticsLog(const GraphNodes& nodes, std::string header, std::string description);
 
-  // Takes one logged message; answers the rejection it completes, or a record of kind 0. A node
-  // is done with the library's rejection of it, or when the next node begins.
-  Record take(std::string_view piece);
-  // At the end of the log: the rejection still open, or a record of kind 0.
-  Record finish();
+  // Takes one logged message; answers the rejection it completes, if any. A node is done with
+  // the library's rejection of it, or when the next node begins.
+  std::optional<NodeRejection> take(std::string_view piece);
+  // At the end of the log: the rejection still open, if any.
+  std::optional<NodeRejection> finish();
 
  private:
   size_t nodeOf(std::string_view header);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -109,21 +110,21 @@ std::uint64_t memoryBudget() {
   return budget;
 }
 
-void applyMemoryBudget() {
-#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
-  const std::uint64_t budget = memoryBudget();
-  const std::uint64_t held = numberAfter("/proc/self/status", "VmSize:", 1024);
-  if (budget == kUnknown || held == kUnknown) return;
-  struct rlimit limit {};
-  if (getrlimit(RLIMIT_AS, &limit) != 0) return;
-  const rlim_t wanted = static_cast<rlim_t>(held + budget);
-  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= wanted) return;
-  limit.rlim_cur = wanted;
-  setrlimit(RLIMIT_AS, &limit);
-#endif
+std::uint64_t addressSpaceLimit(std::uint64_t held, std::uint64_t budget, std::uint64_t current) {
+  if (budget == kUnknown || held == kUnknown || held > UINT64_MAX - budget) return 0;
+  const std::uint64_t wanted = held + budget;
+  return wanted < current ? wanted : 0;
 }
 
-std::string memoryBudgetText() {
-  const std::uint64_t tenths = memoryBudget() * 10 / (std::uint64_t{1} << 30);
-  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " GiB";
+void applyMemoryBudget() {
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_AS, &limit) != 0) return;
+  const std::uint64_t current = limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : limit.rlim_cur;
+  const std::uint64_t wanted =
+      addressSpaceLimit(numberAfter("/proc/self/status", "VmSize:", 1024), memoryBudget(), current);
+  if (wanted == 0) return;
+  limit.rlim_cur = static_cast<rlim_t>(wanted);
+  setrlimit(RLIMIT_AS, &limit);
+#endif
 }

@@ -4,16 +4,17 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 // The least of the memory available when the run started, what the process's cgroup still
 // allows (cgroup v1 or v2, with its reclaimable page cache counted as free), and what an
 // address-space limit set by the caller leaves; 0 when none can be read. Read once, then kept.
 std::uint64_t memoryBudget();
 
-// Limits the address space to what the process holds now plus the budget. Not applied in
-// sanitizer builds, whose shadow memory needs the whole address space, nor on Windows.
-void applyMemoryBudget();
+// The address-space limit that leaves `budget` bytes beside the `held` that the process holds
+// already, or 0 to keep `current` (no limit: UINT64_MAX): the figures are not known, or the
+// caller's limit is as low already.
+std::uint64_t addressSpaceLimit(std::uint64_t held, std::uint64_t budget, std::uint64_t current);
 
-// The budget as it is reported: "2.9 GiB", rounded down.
-std::string memoryBudgetText();
+// Limits the address space so, from what the process holds now. Not applied in sanitizer
+// builds, whose shadow memory needs the whole address space, nor on Windows.
+void applyMemoryBudget();

@@ -5,7 +5,6 @@
 
 #include <iostream>
 #include <limits>
-#include <sstream>
 #include <variant>
 #include <vector>
 
@@ -32,14 +31,10 @@ bool fitsAddressSpace(const cv::dnn::MatShape& shape, size_t elementSize) {
   return true;
 }
 
-Record failed(const Diagnosis& diagnosis) {
-  return {'F', {std::string(1, static_cast<char>(diagnosis.first)), diagnosis.second}};
-}
-
-// The forward pass; answers the outputs record. The network and the blobs are gone when it
+// The forward pass; answers the outputs. The network and the blobs are gone when it
 // returns, whichever way.
-Record execute(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
-               const std::vector<std::string>& outputNames) {
+Outputs execute(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
+                const std::vector<std::string>& outputNames) {
   std::vector<cv::Mat> outputBlobs;
   if (!fitsAddressSpace(testInputShape, sizeof(float))) {
     CV_Error(cv::Error::StsNoMem, "the input tensor does not fit the address space");
@@ -51,66 +46,63 @@ Record execute(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
     net.setInput(inputBlob, "", 1.0, cv::Scalar(0, 0, 0, 0));
     net.forward(outputBlobs, outputNames);
   }
-  Record outputs{'O', {}};
+  Outputs outputs;
   for (size_t i = 0; i < outputBlobs.size(); ++i) {
     const cv::Mat& blob = outputBlobs[i];
-    outputs.second.push_back(i < outputNames.size() ? outputNames[i] : "");
-    outputs.second.push_back(
-        blob.empty() ? "" : shapeField(cv::dnn::MatShape(blob.size.p, blob.size.p + blob.dims)));
+    outputs.outputs.push_back({i < outputNames.size() ? outputNames[i] : "",
+                               blob.empty()
+                                   ? cv::dnn::MatShape()
+                                   : cv::dnn::MatShape(blob.size.p, blob.size.p + blob.dims)});
   }
   return outputs;
 }
 
 // The whole description of a failure, for the explanation.
-Record description(std::exception_ptr failure) {
+Description description(std::exception_ptr failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const cv::Exception& error) {
-    return {'W', {error.err}};
+    return {error.err};
   } catch (const std::exception& error) {
-    return {'W', {error.what()}};
+    return {error.what()};
   } catch (...) {
-    return {'W', {""}};
+    return {""};
   }
 }
 
 // After a failed execution that the log does not pin on a layer: the first layer that took no
 // time, which is probably where the run stopped.
-Record probableLayer(cv::dnn::Net& net) {
+ProbableLayer probableLayer(cv::dnn::Net& net) {
   try {
     std::vector<double> timings;
     net.getPerfProfile(timings);
     const std::vector<std::string> names = net.getLayerNames();
     for (size_t i = 0; i < timings.size() && i < names.size(); ++i) {
-      if (timings[i] == 0) return {'P', {names[i]}};
+      if (timings[i] == 0) return {names[i]};
     }
   } catch (...) {
     // No profile, no guess.
   }
-  return {'P', {}};
+  return {""};
 }
 
-// Everything up to the outputs, each step reported as it is done; answers the records that
+// Everything up to the outputs, each step reported as it is done; answers the findings that
 // end the check, with what an explanation needs after a failure.
-std::vector<Record> check(const std::string& modelPath, const cv::dnn::MatShape& userShape,
-                          bool explain, RecordSink send, Captures& captures,
-                          const std::vector<std::string>& log) {
+std::vector<Finding> loadAndExecute(const CheckJob& job, FindingSink send, Captures& captures,
+                                    const std::vector<std::string>& log) {
   std::vector<std::string> outputNames;
+  const cv::dnn::MatShape& userShape = job.userShape;
   cv::dnn::MatShape testInputShape = userShape;
   {
     cv::dnn::Net net;
     try {
-      net = cv::dnn::readNet(modelPath, "", "");
-      if (net.empty()) return {{'E', {}}};
-      send({'L', {}});
+      net = cv::dnn::readNet(job.modelPath, "", "");
+      if (net.empty()) return {EmptyModel{}};
+      send(Loaded{});
       std::vector<cv::dnn::MatShape> layerInputShapes;
       std::vector<cv::dnn::MatShape> modelInputShapes;
       net.getLayerShapes(cv::dnn::MatShape(), 0, layerInputShapes, modelInputShapes);
-      Record inputs{'I', {}};
-      for (const cv::dnn::MatShape& shape : modelInputShapes) {
-        inputs.second.push_back(shapeField(shape));
-      }
-      send(inputs);
+      send(InputShapes{modelInputShapes});
       if (modelInputShapes.size() > 1 || (modelInputShapes.empty() && userShape.empty())) {
         return {};
       }
@@ -119,42 +111,39 @@ std::vector<Record> check(const std::string& modelPath, const cv::dnn::MatShape&
     } catch (...) {
       std::cerr.flush();
       const std::exception_ptr error = std::current_exception();
-      std::vector<Record> last{failed(loadFailureCause(captures.second.str(), error))};
-      if (explain) last.push_back(description(error));
+      std::vector<Finding> last{loadFailureCause(captures.second.str(), error)};
+      if (job.explain) last.push_back(description(error));
       return last;
     }
-    send({'X', {}});
+    send(Executing{});
     try {
       return {execute(net, testInputShape, outputNames)};
     } catch (...) {
       std::cerr.flush();
-      std::vector<Record> last{failed(executionFailureCause(std::current_exception()))};
-      if (explain) {
-        const Record layer = stoppingLayer(log);
-        last.push_back(layer.first != 0 ? layer : probableLayer(net));
+      std::vector<Finding> last{executionFailureCause(std::current_exception())};
+      if (job.explain) {
+        const std::optional<StoppingLayer> layer = stoppingLayer(log);
+        if (layer) {
+          last.push_back(*layer);
+        } else {
+          last.push_back(probableLayer(net));
+        }
       }
       return last;
     }
   }
 }
 
-// The model's graph for the explanation: a record 'N' per node with its logged name, type,
-// domain and the indices of the nodes that feed it, joined by blanks; then the record 'G' with the
-// reason the graph cannot be read, or "" when it could. Small records: the parent takes each as
-// it comes, however large the graph.
-void sendGraph(const std::variant<GraphNodes, std::string>& graph, RecordSink send) {
+// The model's graph for the explanation: its nodes one by one, then the reason the graph cannot
+// be read, or "" when it could. Small messages: the parent takes each as it comes, however large
+// the graph.
+void sendGraph(const std::variant<GraphNodes, std::string>& graph, FindingSink send) {
   if (const std::string* error = std::get_if<std::string>(&graph)) {
-    send({'G', {*error}});
+    send(GraphEnd{*error});
     return;
   }
-  for (const GraphNode& node : std::get<GraphNodes>(graph)) {
-    std::string feeders;
-    for (size_t feeder : node.feeders) {
-      feeders += (feeders.empty() ? "" : " ") + std::to_string(feeder);
-    }
-    send({'N', {node.name, node.type, node.domain, feeders}});
-  }
-  send({'G', {""}});
+  for (const GraphNode& node : std::get<GraphNodes>(graph)) send(node);
+  send(GraphEnd{""});
 }
 
 // A second load in the library's model-diagnostics mode, which rejects every node it cannot take
@@ -162,12 +151,11 @@ void sendGraph(const std::variant<GraphNodes, std::string>& graph, RecordSink se
 // model's nodes as it comes; each rejection goes to the parent as soon as its node is done.
 void runDiagnosticsPass(const std::string& modelPath, const GraphNodes& nodes,
                         const std::string& rejectedHeader, const std::string& description,
-                        RecordSink send) {
-  send({'D', {}});
+                        FindingSink send) {
+  send(DiagnosticsBegin{});
   DiagnosticsLog log(nodes, rejectedHeader, description);
   const auto onLog = [&](const std::string& piece) {
-    const Record rejection = log.take(piece);
-    if (rejection.first != 0) send(rejection);
+    if (const std::optional<NodeRejection> rejection = log.take(piece)) send(*rejection);
   };
   Captures captures;
   // The library logs each node it processes at the information level from 4.7 on, at the debug
@@ -188,51 +176,33 @@ void runDiagnosticsPass(const std::string& modelPath, const GraphNodes& nodes,
     cv::dnn::enableModelDiagnostics(false);
   }
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_WARNING);
-  const Record rejection = log.finish();
-  if (rejection.first != 0) send(rejection);
+  if (const std::optional<NodeRejection> rejection = log.finish()) send(*rejection);
 }
 
 }  // namespace
 
-void runCheckJob(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
-                 RecordSink send) {
+void runCheckJob(const CheckJob& job, FindingSink send) {
   // The library's words are those of its default log level, whatever was set before.
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_WARNING);
   Captures captures;
   std::vector<std::string> log;  // each message the library logged, for an explanation
-  std::vector<Record> last;
+  std::vector<Finding> last;
   {
     LibraryWindow window(captures, [&](const std::string& piece) {
-      if (explain) log.push_back(piece);
+      if (job.explain) log.push_back(piece);
     });
-    last = check(modelPath, userShape, explain, send, captures, log);
+    last = loadAndExecute(job, send, captures, log);
   }
-  for (const Record& record : last) send(record);
-  if (!explain || last.empty() || last[0].first != 'F') return;
-  const std::variant<GraphNodes, std::string> graph = readGraphNodes(modelPath);
+  for (const Finding& finding : last) send(finding);
+  const CheckFailure* failure = last.empty() ? nullptr : std::get_if<CheckFailure>(&last[0]);
+  if (!job.explain || failure == nullptr) return;
+  const std::variant<GraphNodes, std::string> graph = readGraphNodes(job.modelPath);
   sendGraph(graph, send);
-  if (last[0].second[0] == std::string(1, static_cast<char>(Cause::kNode))) {
+  if (failure->cause == Cause::kNode) {
     static const GraphNodes kNoNodes;
     const GraphNodes* nodes = std::get_if<GraphNodes>(&graph);
-    const std::string description =
-        last.size() > 1 && !last[1].second.empty() ? last[1].second[0] : "";
-    runDiagnosticsPass(modelPath, nodes != nullptr ? *nodes : kNoNodes, rejectedNodeHeader(log),
-                       description, send);
+    const Description* described = last.size() > 1 ? std::get_if<Description>(&last[1]) : nullptr;
+    runDiagnosticsPass(job.modelPath, nodes != nullptr ? *nodes : kNoNodes, rejectedNodeHeader(log),
+                       described != nullptr ? described->text : "", send);
   }
-}
-
-std::string shapeField(const cv::dnn::MatShape& shape) {
-  std::string field;
-  for (const int dimension : shape) {
-    if (!field.empty()) field += ' ';
-    field += std::to_string(dimension);
-  }
-  return field;
-}
-
-cv::dnn::MatShape shapeOfField(const std::string& field) {
-  cv::dnn::MatShape shape;
-  std::istringstream dimensions(field);
-  for (int dimension = 0; dimensions >> dimension;) shape.push_back(dimension);
-  return shape;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "check/memory_budget.h"
+#include "check/protocol.h"
 #include "check/worker.h"
 
 #ifdef _WIN32
@@ -67,11 +68,13 @@ __attribute__((constructor(101))) void forgetLibrarySettingsEarly() {
 const bool kLibrarySettingsForgotten = (forgetLibrarySettings(), true);
 #endif
 
-// Hands each whole record to `onRecord` until `stopped` says that the time is up: records that
-// arrive after the limit are not the library's answer within it.
-void takeRecords(RecordReader& reader, const std::function<void(const Record&)>& onRecord,
-                 const std::function<bool()>& stopped) {
-  for (Record record; !stopped() && reader.take(record);) onRecord(record);
+// Hands each whole finding to `onFinding` until `stopped` says that the time is up: findings
+// that arrive after the limit are not the library's answer within it.
+void takeFindings(FrameReader& reader, const std::function<void(const Finding&)>& onFinding,
+                  const std::function<bool()>& stopped) {
+  for (std::optional<Finding> finding; !stopped() && reader.take(finding);) {
+    if (finding) onFinding(*finding);
+  }
 }
 
 #ifdef _WIN32
@@ -83,8 +86,8 @@ HANDLE watchedProcess = nullptr;
 ULONGLONG watchedMilliseconds = 0;
 volatile LONG timedOut = 0;
 
-bool sendToParent(const Record& record) {
-  const std::string bytes = encodeRecord(record);
+bool sendToParent(const Finding& finding) {
+  const std::string bytes = encodeFinding(finding);
   DWORD written = 0;
   return WriteFile(reportHandle, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                    nullptr) &&
@@ -143,8 +146,8 @@ void closeAll(std::initializer_list<HANDLE> handles) {
 int reportDescriptor = -1;
 volatile sig_atomic_t workerPid = 0;
 
-bool sendToParent(const Record& record) {
-  const std::string bytes = encodeRecord(record);
+bool sendToParent(const Finding& finding) {
+  const std::string bytes = encodeFinding(finding);
   const char* data = bytes.data();
   size_t size = bytes.size();
   while (size > 0) {
@@ -160,8 +163,7 @@ bool sendToParent(const Record& record) {
 // In the forked worker: gone with its parent (`parent`, whose end before this point leaves the
 // worker another parent), nothing of the parent's signal handling, nothing on the console, the
 // first to go when memory runs out, and the memory budget in force.
-[[noreturn]] void becomeWorker(pid_t parent, int descriptor, const std::string& modelPath,
-                               const cv::dnn::MatShape& userShape, bool explain) {
+[[noreturn]] void becomeWorker(pid_t parent, int descriptor, const CheckJob& job) {
 #ifdef __linux__
   prctl(PR_SET_PDEATHSIG, SIGKILL);
 #endif
@@ -183,7 +185,7 @@ bool sendToParent(const Record& record) {
   if (sink > STDERR_FILENO) close(sink);
   reportDescriptor = descriptor;
   applyMemoryBudget();
-  runCheckJob(modelPath, userShape, explain, sendToParent);
+  runCheckJob(job, sendToParent);
   // An ordinary exit: the library's own clean-up runs, and a heap that it corrupted shows.
   std::exit(0);
 }
@@ -257,13 +259,13 @@ class Watchdog {
 
 #ifdef _WIN32
 
-Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
-                 double timeLimit, const std::function<void(const Record&)>& onRecord) {
+Ending runWorker(const CheckJob& job, double timeLimit,
+                 const std::function<void(const Finding&)>& onFinding) {
   SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE jobRead = nullptr, jobWrite = nullptr, reportRead = nullptr, reportWrite = nullptr;
   if (!CreatePipe(&jobRead, &jobWrite, &inherited, 0) ||
       !CreatePipe(&reportRead, &reportWrite, &inherited, 0)) {
-    throw std::runtime_error("The worker cannot be started: no pipe.");
+    throw std::runtime_error("no pipe.");
   }
   SetHandleInformation(jobWrite, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(reportRead, HANDLE_FLAG_INHERIT, 0);
@@ -300,16 +302,15 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
   if (started && !AssignProcessToJobObject(job, process.hProcess)) {
     TerminateProcess(process.hProcess, 1);
     closeAll({process.hThread, process.hProcess, job, jobWrite, reportRead});
-    throw std::runtime_error("The worker cannot be started: it cannot be tied to this process.");
+    throw std::runtime_error("it cannot be tied to this process.");
   }
   if (!started) {
     closeAll({job, jobWrite, reportRead});
-    throw std::runtime_error("The worker cannot be started.");
+    throw std::runtime_error("");
   }
   CloseHandle(process.hThread);
   workerProcess = process.hProcess;
-  const std::string request =
-      encodeRecord({'J', {modelPath, shapeField(userShape), explain ? "explain" : ""}});
+  const std::string request = encodeJob(job);
   DWORD written = 0;
   WriteFile(jobWrite, request.data(), static_cast<DWORD>(request.size()), &written, nullptr);
   CloseHandle(jobWrite);
@@ -321,14 +322,14 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
     watchdog = CreateThread(nullptr, 0, watchTimeLimit, nullptr, 0, nullptr);
   }
   const auto stopped = [] { return timedOut != 0; };
-  RecordReader reader;
+  FrameReader reader;
   std::vector<char> chunk(65536);
   DWORD got = 0;
   while (!stopped() &&
          ReadFile(reportRead, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr) &&
          got > 0) {
     reader.append(chunk.data(), got);
-    takeRecords(reader, onRecord, stopped);
+    takeFindings(reader, onFinding, stopped);
   }
   CloseHandle(reportRead);
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -369,7 +370,7 @@ int runWorkerInvocation() {
   HANDLE watch = CreateThread(nullptr, 0, endWithParent, nullptr, 0, nullptr);
   if (watch == nullptr) return 2;
   CloseHandle(watch);
-  RecordReader reader;
+  FrameReader reader;
   std::vector<char> chunk(65536);
   DWORD got = 0;
   while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), chunk.data(), static_cast<DWORD>(chunk.size()),
@@ -377,8 +378,8 @@ int runWorkerInvocation() {
          got > 0) {
     reader.append(chunk.data(), got);
   }
-  Record job;
-  if (!reader.take(job) || job.first != 'J' || job.second.size() != 3) return 2;
+  std::optional<CheckJob> job;
+  if (!reader.take(job) || !job) return 2;
   // The report keeps its own handle; descriptors 1 and 2 go to the null device.
   DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
                   &reportHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);
@@ -388,14 +389,14 @@ int runWorkerInvocation() {
   _close(sink);
   SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
   SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
-  runCheckJob(job.second[0], shapeOfField(job.second[1]), !job.second[2].empty(), sendToParent);
+  runCheckJob(*job, sendToParent);
   return 0;
 }
 
 #else
 
-Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
-                 double timeLimit, const std::function<void(const Record&)>& onRecord) {
+Ending runWorker(const CheckJob& job, double timeLimit,
+                 const std::function<void(const Finding&)>& onFinding) {
   // The worker's end is learned from waitpid, which a caller's SIGCHLD disposition (ignored, or
   // no zombies kept) would leave without an answer.
   struct sigaction childEnds {};
@@ -404,7 +405,7 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
   sigaction(SIGCHLD, &childEnds, nullptr);
   int descriptors[2];
   if (pipe(descriptors) != 0) {
-    throw std::runtime_error(std::string("The worker cannot be started: ") + std::strerror(errno));
+    throw std::runtime_error(std::strerror(errno));
   }
   std::fflush(nullptr);
   const pid_t parent = getpid();
@@ -413,24 +414,24 @@ Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShap
     const int error = errno;
     close(descriptors[0]);
     close(descriptors[1]);
-    throw std::runtime_error(std::string("The worker cannot be started: ") + std::strerror(error));
+    throw std::runtime_error(std::strerror(error));
   }
   if (pid == 0) {
     close(descriptors[0]);
-    becomeWorker(parent, descriptors[1], modelPath, userShape, explain);
+    becomeWorker(parent, descriptors[1], job);
   }
   workerPid = pid;
   close(descriptors[1]);
 
   Watchdog watchdog(pid, timeLimit);
-  RecordReader reader;
+  FrameReader reader;
   std::vector<char> chunk(65536);
   while (!watchdog.fired()) {
     const ssize_t got = read(descriptors[0], chunk.data(), chunk.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     reader.append(chunk.data(), static_cast<size_t>(got));
-    takeRecords(reader, onRecord, [&watchdog] { return watchdog.fired(); });
+    takeFindings(reader, onFinding, [&watchdog] { return watchdog.fired(); });
   }
   close(descriptors[0]);
   watchdog.turnOff();

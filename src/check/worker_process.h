@@ -10,23 +10,25 @@
 
 #include <functional>
 #include <string>
-#include <utility>
 
-#include "check/channel.h"
+#include "check/findings.h"
 
 // How the worker ended: after its last record; with another exit status (the text); by a crash
 // (its name: "SIGSEGV", "an access violation"); killed by someone else (the system, for want of
 // memory); stopped at the time limit; or in a way that could not be learned (why: "No child
 // processes"), which is never taken for an orderly end.
 enum class WorkerEnd { kFinished, kExitStatus, kCrash, kKilled, kTimeLimit, kUnknown };
-using Ending = std::pair<WorkerEnd, std::string>;
+struct Ending {
+  WorkerEnd end = WorkerEnd::kFinished;
+  std::string detail;  // the exit status, the crash's name, or why the end is unknown
+};
 
-// Runs the check job in a worker and hands each of its records to `onRecord` as it arrives. A
+// Runs the check job in a worker and hands each of its findings to `onFinding` as it arrives. A
 // time limit of 0 is none; the worker is stopped once it has passed, whatever the parent is
-// doing, and records that arrive later are not handed on. Throws std::runtime_error when no worker
-// can be started.
-Ending runWorker(const std::string& modelPath, const cv::dnn::MatShape& userShape, bool explain,
-                 double timeLimit, const std::function<void(const Record&)>& onRecord);
+// doing, and findings that arrive later are not handed on. Throws std::runtime_error, saying why
+// ("" for no reason known), when no worker can be started.
+Ending runWorker(const CheckJob& job, double timeLimit,
+                 const std::function<void(const Finding&)>& onFinding);
 
 // Ends the running worker at once, if there is one; safe in a signal handler.
 void stopWorker();

@@ -8,7 +8,7 @@
 #include <locale>
 #include <sstream>
 
-#include "report/console.h"
+#include "report/reporter.h"
 #include "report/text.h"
 
 #ifdef _WIN32
@@ -102,7 +102,7 @@ std::string shownFileName(const char* path) {
   return visibleText(fileNameOf(path));
 }
 
-bool checkArguments(int argc, char** argv) {
+bool checkArguments(int argc, char** argv, Reporter& reporter) {
   if (argc < 2 || isOneOf(argv[1], kHelpSwitches)) {
     printUsage();
     return false;
@@ -113,12 +113,11 @@ bool checkArguments(int argc, char** argv) {
   }
   const char* path = argv[1];
   if (!std::filesystem::exists(pathOf(path))) {
-    printColoredLines(Red, {"The file '" + shownPath(path) + "' does not exist. "});
+    reporter.report(PathRefused{PathProblem::kMissing, ""});
     return false;
   }
   if (!hasOnnxExtension(path)) {
-    printColoredLines(Red,
-                      {"Unsupported format '" + shownFileName(path) + "': (not an onnx file)"});
+    reporter.report(PathRefused{PathProblem::kNotOnnx, ""});
     return false;
   }
   return true;
@@ -132,11 +131,6 @@ cv::dnn::MatShape parseUserShape(int argc, char** argv) {
     if (argument >> dimension) shape.push_back(dimension);
   }
   return shape;
-}
-
-void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error) {
-  printColoredLines(
-      Red, {"The file '" + shownPath(path) + "' cannot be checked: " + error.code().message()});
 }
 
 namespace {
@@ -157,7 +151,7 @@ bool readDecimalSeconds(const std::string& value, double& seconds) {
 
 }  // namespace
 
-std::string takeTimeLimit(std::vector<char*>& arguments, TimeLimit& timeLimit) {
+std::optional<Refusal> takeTimeLimit(std::vector<char*>& arguments, TimeLimit& timeLimit) {
   // The limits that the worker's watch can honour.
   constexpr double kShortest = 0.001, kLongest = 1e7;
   for (size_t i = 1; i < arguments.size(); ++i) {
@@ -166,18 +160,17 @@ std::string takeTimeLimit(std::vector<char*>& arguments, TimeLimit& timeLimit) {
     arguments.erase(
         arguments.begin() + static_cast<std::ptrdiff_t>(i),
         arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i + 2, arguments.size())));
-    const std::string shown = "The time limit '" + visibleText(value) + "'";
     double seconds = 0;
     if (!readDecimalSeconds(value, seconds) || seconds <= 0) {
-      return shown + " is not a number of seconds greater than 0.";
+      return Refusal{RefusalKind::kNotPositive, visibleText(value)};
     }
     if (!(seconds >= kShortest && seconds <= kLongest)) {
-      return shown + " is not a number of seconds from 0.001 to 10000000.";
+      return Refusal{RefusalKind::kOutOfRange, visibleText(value)};
     }
     timeLimit = {seconds, visibleText(value)};
     --i;
   }
-  return "";
+  return std::nullopt;
 }
 
 bool takeSwitch(std::vector<char*>& arguments, const char* option) {

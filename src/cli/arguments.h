@@ -5,13 +5,16 @@
 #include <opencv2/dnn.hpp>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
-// Answers a switch or rejects a missing or non-ONNX model path, and then answers false: the run
-// ends with status 0. Answers true when argv[1] names an existing ONNX file. Throws
-// std::filesystem::filesystem_error when the path's existence cannot be determined.
-bool checkArguments(int argc, char** argv);
+class Reporter;
+
+// Answers a switch or rejects a missing or non-ONNX model path (through `reporter`), and then
+// answers false: the run ends with status 0. Answers true when argv[1] names an existing ONNX
+// file. Throws std::filesystem::filesystem_error when the path's existence cannot be determined.
+bool checkArguments(int argc, char** argv, Reporter& reporter);
 
 void printVersion();
 
@@ -37,19 +40,23 @@ std::string shownFileName(const char* path);
 // without one contributes nothing.
 cv::dnn::MatShape parseUserShape(int argc, char** argv);
 
-// The red report of a path whose existence could not be determined.
-void reportUncheckablePath(const char* path, const std::filesystem::filesystem_error& error);
-
 // A time limit: its seconds (0: none) and its value as it was given, made printable.
 struct TimeLimit {
   double seconds = 0;
   std::string text;
 };
 
+// An option's value that the run refuses, as given (made printable), and what is wrong with it.
+enum class RefusalKind { kNotPositive, kOutOfRange };
+struct Refusal {
+  RefusalKind kind = RefusalKind::kNotPositive;
+  std::string value;
+};
+
 // Takes "--time-limit SECONDS" out of the arguments, wherever it stands. The value is decimal
 // seconds (digits, with a fraction after a point or not), from a millisecond to ten million
-// seconds. Answers the red line that refuses any other value, or "".
-std::string takeTimeLimit(std::vector<char*>& arguments, TimeLimit& timeLimit);
+// seconds; any other value is refused.
+std::optional<Refusal> takeTimeLimit(std::vector<char*>& arguments, TimeLimit& timeLimit);
 
 // Takes every `option` out of the arguments, wherever it stands; answers whether there was one.
 bool takeSwitch(std::vector<char*>& arguments, const char* option);

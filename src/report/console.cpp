@@ -47,6 +47,18 @@ void restoreCodePage() {
   if (codePage != 0) SetConsoleOutputCP(codePage);
 }
 
+// The console text attribute that shows `color`: the console's own for Default, else its
+// background with the colour in front (bright on a dark background of that hue).
+WORD consoleAttribute(ConsoleColor color) {
+  if (color == Default) return consoleAttributes;
+  WORD attribute = static_cast<WORD>((consoleAttributes & ~kForeground) | color);
+  // On a dark background of the same hue the bright colour keeps the text readable.
+  if (((consoleAttributes >> 4) & 7) == color && !(consoleAttributes & BACKGROUND_INTENSITY)) {
+    attribute = static_cast<WORD>(attribute | FOREGROUND_INTENSITY);
+  }
+  return attribute;
+}
+
 BOOL WINAPI onInterrupt(DWORD) {
   if (interruptCleanup != nullptr) interruptCleanup();
   if (colorActive) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttributes);
@@ -115,24 +127,6 @@ void setConsoleColorsEnabled(bool enabled) {
   colorsEnabled = enabled;
 }
 
-bool consoleColorsEnabled() {
-  return colorsEnabled;
-}
-
-unsigned short consoleAttribute(ConsoleColor color) {
-#ifdef _WIN32
-  if (color == Default) return consoleAttributes;
-  WORD attribute = static_cast<WORD>((consoleAttributes & ~kForeground) | color);
-  // On a dark background of the same hue the bright colour keeps the text readable.
-  if (((consoleAttributes >> 4) & 7) == color && !(consoleAttributes & BACKGROUND_INTENSITY)) {
-    attribute = static_cast<WORD>(attribute | FOREGROUND_INTENSITY);
-  }
-  return attribute;
-#else
-  return static_cast<unsigned short>(color);
-#endif
-}
-
 void setConsoleColor(ConsoleColor color) {
   if (!colorsEnabled) return;
   std::cout.flush();
@@ -161,15 +155,6 @@ void useUtf8Console() {
   previousCodePage = codePage;
   static const bool restoredAtExit = std::atexit(restoreCodePage) == 0;
   (void)restoredAtExit;
-#endif
-}
-
-void restoreConsole() {
-#ifdef _WIN32
-  if (colorsEnabled) SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttributes);
-  colorActive = 0;
-  restoreCodePage();
-  previousCodePage = 0;
 #endif
 }
 

@@ -14,12 +14,6 @@ void decideConsoleColors();
 
 // Overrides the decision, for tests.
 void setConsoleColorsEnabled(bool enabled);
-bool consoleColorsEnabled();
-
-// The Windows console text attribute that shows `color`: the console's own for Default, else
-// its background with the colour in front (bright on a dark background of that hue). Elsewhere
-// the colour's value.
-unsigned short consoleAttribute(ConsoleColor color);
 
 // Switches the colour of what follows on standard output.
 void setConsoleColor(ConsoleColor color);
@@ -36,13 +30,9 @@ void printColoredLines(ConsoleColor color, const std::vector<std::string>& lines
 void resetColorOnInterrupt(void (*cleanup)() = nullptr);
 
 // Switches a Windows console's output code page to UTF-8, the encoding of the names the program
-// gets by its manifest, until restoreConsole() or the end of the process. Nothing on a pipe,
-// where the manifest is not honoured, or elsewhere.
+// gets by its manifest, until the end of the process. Nothing on a pipe, where the manifest is
+// not honoured, or elsewhere.
 void useUtf8Console();
-
-// Puts the Windows console back as the run found it: its own text attributes when colours are
-// on, and its output code page. Safe in a crash handler.
-void restoreConsole();
 
 // Keeps the standard descriptors from being reused: one that is closed at start gets a
 // placeholder that takes no writes, so that no file the run opens can take its place. A

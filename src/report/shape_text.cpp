@@ -1,14 +1,12 @@
 #include "report/shape_text.h"
 
-#include <iostream>
-
-void printShape(const cv::dnn::MatShape& shape) {
-  std::cout << "[";
+void printShape(const cv::dnn::MatShape& shape, std::ostream& out) {
+  out << "[";
   for (size_t i = 0; i < shape.size(); ++i) {
-    std::cout << shape[i];
-    if (i + 1 < shape.size()) std::cout << ", ";
+    out << shape[i];
+    if (i + 1 < shape.size()) out << ", ";
   }
-  std::cout << "]";
+  out << "]";
 }
 
 std::string layoutTag(const cv::dnn::MatShape& shape) {
@@ -17,7 +15,7 @@ std::string layoutTag(const cv::dnn::MatShape& shape) {
   return "";
 }
 
-void printLayoutTag(const cv::dnn::MatShape& shape) {
+void printLayoutTag(const cv::dnn::MatShape& shape, std::ostream& out) {
   const std::string tag = layoutTag(shape);
-  if (!tag.empty()) std::cout << ", " << tag;
+  if (!tag.empty()) out << ", " << tag;
 }

@@ -7,26 +7,25 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "check/channel.h"
 #include "check/diagnosis.h"
-#include "check/execution.h"
 #include "check/explanation.h"
-#include "check/input_report.h"
-#include "check/worker.h"
+#include "check/memory_budget.h"
+#include "check/model_check.h"
+#include "check/protocol.h"
 #include "report/text.h"
+#include "report/text_reporter.h"
 
 namespace {
 
 using cv::dnn::MatShape;
 
-// What `code` writes to std::cout.
-template <typename Code>
-std::string stdoutOf(Code code) {
-  std::ostringstream captured;
-  std::streambuf* const saved = std::cout.rdbuf(captured.rdbuf());
-  code();
-  std::cout.rdbuf(saved);
-  return captured.str();
+// What the text report writes of the events, the model being m.onnx.
+std::string textOf(const std::vector<Event>& events) {
+  std::ostringstream text;
+  TextReporter reporter(text, false);
+  reporter.report(RunStarted{true, "m.onnx", "m.onnx", {}});
+  for (const Event& event : events) reporter.report(event);
+  return text.str();
 }
 
 TEST(LastLoggedNode, TakesTheLastBracketAndTheLastParenthesisOfTheWholeText) {
@@ -46,7 +45,7 @@ TEST(LastLoggedNode, NamesNothingWithoutAnAcceptablePair) {
 }
 
 std::string loadReason(const std::string& captured, std::exception_ptr failure) {
-  return failureReason(Failure::kLoad, loadFailureCause(captured, failure));
+  return failureReason(Stage::kLoad, loadFailureCause(captured, failure), {}, 0);
 }
 
 std::exception_ptr libraryError(const std::string& description) {
@@ -65,82 +64,90 @@ TEST(VisibleText, C1ControlsAreEscapedAndTheRestOfUtf8Stays) {
   EXPECT_EQ(visibleText("\xc2\x9f\xc2\xa0\x80\xff\x7f"), "\\u009f\xc2\xa0\\x80\xff\\x7f");
 }
 
-struct Inspection {
-  std::string text;
-  std::optional<int> status;
-};
-
-Inspection inspect(const std::vector<MatShape>& modelInputShapes, const MatShape& userShape) {
-  Inspection result;
-  result.text =
-      stdoutOf([&] { result.status = reportInputs(modelInputShapes, userShape, "m.onnx"); });
-  return result;
-}
-
-TEST(ReportInputs, SeveralInputsAreListedWithoutTagsAndRejected) {
-  const Inspection result = inspect({{1, 3, 224, 224}, {1, 10}, {}}, {1, 3, 320, 320});
-  EXPECT_EQ(result.text,
+TEST(InputReport, SeveralInputsAreListedWithoutTagsAndRejected) {
+  EXPECT_EQ(textOf({CheckStarted{{1, 3, 320, 320}, 0},
+                    InputReport{{{1, 3, 224, 224}, {1, 10}, {}}, InputsNext::kSeveralInputs}}),
             "Model inputs: 3\n [1, 3, 224, 224]\n [1, 10]\n []\n"
             "Not supported: Only models with a single input can be executed.\n");
-  EXPECT_EQ(result.status, -1);
 }
 
-TEST(ReportInputs, ADeclaredShapeIsShownWithItsTagAndTheExecutionFollows) {
-  EXPECT_EQ(inspect({{1, 3, 224, 224}}, {1, 3, 320, 320}).text,
+TEST(InputReport, ADeclaredShapeIsShownWithItsTagAndTheUsersFollows) {
+  EXPECT_EQ(textOf({CheckStarted{{1, 3, 320, 320}, 0},
+                    InputReport{{{1, 3, 224, 224}}, InputsNext::kExecution}}),
             "Model input shape: [1, 3, 224, 224], LMTR_DL_4D_NCHW\n"
             "User input shape:  [1, 3, 320, 320], LMTR_DL_4D_NCHW\n");
-  const Inspection result = inspect({{}}, {});
-  EXPECT_EQ(result.text, "Model input shape: []\n");
-  EXPECT_EQ(result.status, std::nullopt);
+  EXPECT_EQ(textOf({InputReport{{{}}, InputsNext::kExecution}}), "Model input shape: []\n");
 }
 
-TEST(ExecutionFailure, WarnsOnlyWhenTheUserContradictsADeclaredShape) {
-  EXPECT_EQ(executionFailure({1, 3, 320, 320}, {1, 3, 224, 224}, false),
-            Failure::kExecutionAfterShapeMismatch);
-  EXPECT_EQ(executionFailure({1, 3}, {}, false), Failure::kExecutionAfterShapeMismatch);
-  EXPECT_EQ(executionFailure({1, 3, 224, 224}, {1, 3, 224, 224}, false), Failure::kExecution);
-  EXPECT_EQ(executionFailure({}, {1, 3, 224, 224}, false), Failure::kExecution);
-  EXPECT_EQ(executionFailure({1, 3, 320, 320}, {}, true), Failure::kExecution);
+TEST(ExecutionStage, WarnsOnlyWhenTheUserContradictsADeclaredShape) {
+  EXPECT_EQ(executionStage({1, 3, 320, 320}, {{1, 3, 224, 224}}),
+            Stage::kExecutionAfterShapeMismatch);
+  EXPECT_EQ(executionStage({1, 3}, {{}}), Stage::kExecutionAfterShapeMismatch);
+  EXPECT_EQ(executionStage({1, 3, 224, 224}, {{1, 3, 224, 224}}), Stage::kExecution);
+  EXPECT_EQ(executionStage({}, {{1, 3, 224, 224}}), Stage::kExecution);
+  EXPECT_EQ(executionStage({1, 3, 320, 320}, {}), Stage::kExecution);
 }
 
-TEST(ReportOutputs, AnEmptyBlobIsFollowedByAnEmptyLine) {
-  EXPECT_EQ(stdoutOf([&] {
-              reportOutputs({"none", "", "last", shapeField({2, 3, 4, 5, 6})});
-            }),
+TEST(OutputReport, AnEmptyBlobIsFollowedByAnEmptyLine) {
+  EXPECT_EQ(textOf({Outputs{{{"none", {}}, {"last", {2, 3, 4, 5, 6}}}}}),
             "Model outputs: 2\nLayer: 'none' []\n\nLayer: 'last' [2, 3, 4, 5, 6]\n");
+}
+
+// The worker holds some memory already when its limit is set: the budget comes on top of it.
+TEST(MemoryBudget, TheAddressSpaceLimitLeavesTheBudgetBesideWhatIsHeld) {
+  EXPECT_EQ(addressSpaceLimit(300, 1000, UINT64_MAX), 1300u);
+  EXPECT_EQ(addressSpaceLimit(300, 1000, 1300), 0u);  // the caller's limit is as low
+  EXPECT_EQ(addressSpaceLimit(300, 1000, 5000), 1300u);
+  EXPECT_EQ(addressSpaceLimit(0, 1000, UINT64_MAX), 0u);  // nothing known of what is held
+  EXPECT_EQ(addressSpaceLimit(300, 0, UINT64_MAX), 0u);
+  EXPECT_EQ(addressSpaceLimit(UINT64_MAX - 5, 1000, UINT64_MAX), 0u);
 }
 
 // The worker ended before its diagnostics pass, or before an explanation without a list.
 TEST(Explanation, AWorkerThatEndsBeforeItExplainsLeavesOnlyWhy) {
-  for (const char kind : {'D', 'W'}) {
-    nlohmann::json explanation = nlohmann::json::object();
-    ExplanationGraph graph;
-    if (kind == 'D') noteExplanation({'D', {}}, explanation, graph);
-    noteExplanation({'N', {"onnx_node!a", "Relu", "ai.onnx", ""}}, explanation, graph);
-    finishExplanation(explanation, graph, "the library crashed with SIGSEGV.");
+  for (const bool listed : {true, false}) {
+    Explanation explanation;
+    if (listed) noteExplanation(DiagnosticsBegin{}, explanation);
+    noteExplanation(GraphNode{"onnx_node!a", "Relu", "ai.onnx", 1, 1, {}}, explanation);
+    finishExplanation(explanation, Ending{WorkerEnd::kCrash, "SIGSEGV"});
     EXPECT_EQ(
-        explanationLines(explanation),
-        (std::vector<std::string>{"", std::string(kind == 'D' ? "The list" : "The explanation") +
+        explanationLines(explanation, {}),
+        (std::vector<std::string>{"", std::string(listed ? "The list" : "The explanation") +
                                           " is incomplete: the library crashed with SIGSEGV."}));
   }
 }
 
 }  // namespace
 
-// Records arrive in pieces that end anywhere, a large one among small ones: the reader hands each
-// on whole, in order, however often its buffer is compacted under a half-read record.
-TEST(RecordReader, PiecesThatEndAnywhereGiveTheRecordsAsSent) {
-  std::vector<Record> sent;
-  for (int i = 0; i < 50; ++i) sent.push_back({'O', {std::to_string(i), "", "x"}});
-  sent.push_back({'G', {std::string(5000, 'n'), std::string(3, '\0')}});
-  sent.push_back({'L', {}});
+// Frames arrive in pieces that end anywhere, a large one among small ones: the reader hands each
+// on whole, in order, however often its buffer is compacted under a half-read frame; a frame that
+// does not decode as its kind is passed over.
+TEST(FrameReader, PiecesThatEndAnywhereGiveTheFindingsAsSent) {
+  std::vector<Finding> sent;
+  for (int i = 0; i < 50; ++i) sent.push_back(Outputs{{{std::to_string(i), {i, -1}}, {"x", {}}}});
+  sent.push_back(GraphNode{std::string(5000, 'n'), std::string(3, '\0'), "d", 2, 3, {0, 7}});
+  sent.push_back(NodeRejection{kUnknownNode, "T", "n", "d", "w\nv", true});
+  sent.push_back(CheckFailure{Cause::kMemory, ""});
   std::string stream;
-  for (const Record& record : sent) stream += encodeRecord(record);
-  RecordReader reader;
-  std::vector<Record> taken;
+  for (const Finding& finding : sent) stream += encodeFinding(finding);
+  std::string bad = encodeFinding(CheckFailure{Cause::kNode, "x"});
+  bad[5] = 9;  // no such cause
+  stream += bad + encodeFinding(Loaded{});
+  sent.push_back(Loaded{});
+  FrameReader reader;
+  std::vector<std::string> taken;
   for (size_t at = 0; at < stream.size(); at += 7) {
     reader.append(stream.data() + at, std::min<size_t>(7, stream.size() - at));
-    for (Record record; reader.take(record);) taken.push_back(record);
+    for (std::optional<Finding> finding; reader.take(finding);) {
+      if (finding) taken.push_back(encodeFinding(*finding));
+    }
   }
-  EXPECT_EQ(taken, sent);
+  std::vector<std::string> expected;
+  for (const Finding& finding : sent) expected.push_back(encodeFinding(finding));
+  EXPECT_EQ(taken, expected);
+  std::optional<CheckJob> job;
+  const std::string request = encodeJob({"m\n.onnx", {1, -3}, true});
+  reader.append(request.data(), request.size());
+  ASSERT_TRUE(reader.take(job) && job);
+  EXPECT_EQ(encodeJob(*job), request);
 }

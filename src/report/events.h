@@ -1,0 +1,74 @@
+// What a run reports, as typed events: the command line's verdicts, the worker's findings as the
+// parent passes them on, and the check's ending. The reporters alone word them.
+#pragma once
+
+#include <opencv2/dnn.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "check/explanation.h"
+#include "check/findings.h"
+#include "check/worker_process.h"
+#include "cli/arguments.h"
+
+// Where the check was when it failed: the words of a failure depend on it.
+enum class Stage { kLoad, kExecution, kExecutionAfterShapeMismatch };
+
+// The run's model and options, once they are read. Texts are printable.
+struct RunStarted {
+  bool hasModel = false;
+  std::string modelPath;
+  std::string modelFile;
+  TimeLimit timeLimit;
+};
+
+struct OptionRefused {
+  Refusal refusal;
+};
+
+enum class PathProblem { kMissing, kNotOnnx, kUncheckable };
+struct PathRefused {
+  PathProblem problem = PathProblem::kMissing;
+  std::string why;  // for a path that cannot be checked
+};
+
+// The model check begins, with the user's shape and the memory budget of the run (0: unknown).
+struct CheckStarted {
+  cv::dnn::MatShape userShape;
+  std::uint64_t memoryBudget = 0;
+};
+
+// The model's input shapes, and what follows from them.
+enum class InputsNext { kExecution, kSeveralInputs, kShapeNeeded };
+struct InputReport {
+  std::vector<cv::dnn::MatShape> shapes;
+  InputsNext next = InputsNext::kExecution;
+};
+
+// Why a check failed: the worker's own word, how the worker ended without one, the model path
+// naming a file that is no model file ("a named pipe"), or no worker to be had (why, or "").
+struct SpecialFile {
+  std::string kind;
+};
+struct NoWorker {
+  std::string why;
+};
+using FailureReason = std::variant<CheckFailure, Ending, SpecialFile, NoWorker>;
+
+struct Failed {
+  Stage stage = Stage::kLoad;
+  FailureReason reason;
+};
+
+struct Executable {};
+
+struct Explained {
+  Explanation explanation;
+};
+
+using Event = std::variant<RunStarted, OptionRefused, PathRefused, CheckStarted, Loaded, EmptyModel,
+                           InputReport, Executing, Outputs, Failed, Executable, Explained>;

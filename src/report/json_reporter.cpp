@@ -1,0 +1,161 @@
+#include "report/json_reporter.h"
+
+#include <opencv2/core/version.hpp>
+
+#include <string>
+
+#include "report/shape_text.h"
+
+namespace {
+
+nlohmann::json explanationDocument(const Explanation& explanation, const TimeLimit& timeLimit) {
+  nlohmann::json document = nlohmann::json::object();
+  if (explanation.description) document["description"] = *explanation.description;
+  if (explanation.stoppedAt) {
+    const StoppingLayer& stopped = *explanation.stoppedAt;
+    nlohmann::json& at = document["stoppedAt"];
+    at = {{"layer", stopped.layer}, {"inputShapes", stopped.inputShapes}, {"words", stopped.words}};
+    if (explanation.stoppedAtNode) {
+      at["graphNode"] = explanation.stoppedAtNode->first;
+      if (!explanation.stoppedAtNode->first.empty()) {
+        at["graphNodeType"] = explanation.stoppedAtNode->second;
+      }
+    }
+  }
+  if (explanation.probableLayer) document["probableLayer"] = *explanation.probableLayer;
+  if (explanation.graphNodes) document["graph"] = {{"nodes", *explanation.graphNodes}};
+  if (explanation.graphError) document["graph"] = {{"error", *explanation.graphError}};
+  std::string cutShort;
+  if (explanation.cutShort) cutShort = cutShortText(*explanation.cutShort, timeLimit);
+  if (explanation.diagnostics) {
+    const DiagnosticsList& list = *explanation.diagnostics;
+    nlohmann::json rejected = nlohmann::json::array();
+    for (const RejectedNodeReport& node : list.rejected) {
+      rejected.push_back({{"type", node.type},
+                          {"name", node.name},
+                          {"domain", node.domain},
+                          {"words", node.words},
+                          {"withoutLayer", node.withoutLayer},
+                          {"onItsOwn", node.onItsOwn}});
+    }
+    nlohmann::json& diagnostics = document["diagnostics"];
+    diagnostics = {{"rejected", rejected},
+                   {"typesWithoutLayer", list.typesWithoutLayer},
+                   {"complete", list.complete}};
+    if (!list.complete) diagnostics["incomplete"] = cutShort;
+  } else if (explanation.cutShort) {
+    document["incomplete"] = cutShort;
+  }
+  return document;
+}
+
+}  // namespace
+
+JsonReporter::JsonReporter(std::ostream& out)
+    : out_(out), lines_(text_, false), document_(nlohmann::json::object()) {}
+
+void JsonReporter::report(const Event& event) {
+  lines_.report(event);
+  std::visit(*this, event);
+}
+
+void JsonReporter::finish(int status) {
+  nlohmann::json document = {{"schema", 1},
+                             {"program", "Verasko"},
+                             {"version", std::to_string(VERASKO_VERSION_MAJOR) + "." +
+                                             std::to_string(VERASKO_VERSION_MINOR) + "." +
+                                             std::to_string(VERASKO_VERSION_PATCH)},
+                             {"library", "OpenCV " CV_VERSION}};
+  document.update(document_);
+  document["status"] = status;
+  if (!document.contains("outcome")) document["outcome"] = "no verdict";
+  nlohmann::json lines = nlohmann::json::array();
+  std::istringstream text(text_.str());
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  document["report"] = lines;
+  // Names are printable already; a byte that is no UTF-8 becomes U+FFFD rather than break it.
+  out_ << document.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+}
+
+void JsonReporter::operator()(const RunStarted& started) {
+  run_ = started;
+  document_["stage"] = "arguments";
+  if (started.timeLimit.seconds > 0) document_["timeLimit"] = started.timeLimit.seconds;
+  if (started.hasModel) {
+    document_["model"] = {{"path", started.modelPath}, {"file", started.modelFile}};
+  }
+}
+
+void JsonReporter::operator()(const OptionRefused&) {
+  document_["stage"] = "arguments";
+}
+
+void JsonReporter::operator()(const PathRefused&) {}
+
+void JsonReporter::operator()(const CheckStarted& started) {
+  check_ = started;
+  const cv::dnn::MatShape& shape = started.userShape;
+  document_["inputs"]["user"] = shape.empty() ? nlohmann::json() : nlohmann::json(shape);
+  if (!layoutTag(shape).empty()) document_["inputs"]["userLayout"] = layoutTag(shape);
+  document_["stage"] = "loading";
+}
+
+void JsonReporter::operator()(const Loaded&) {}
+
+void JsonReporter::operator()(const EmptyModel&) {
+  document_["outcome"] = "not executable";
+}
+
+void JsonReporter::operator()(const InputReport& inputs) {
+  document_["stage"] = "inputs";
+  nlohmann::json& model = document_["inputs"]["model"];
+  if (inputs.shapes.empty()) model = "dynamic";
+  for (const cv::dnn::MatShape& shape : inputs.shapes) model.push_back(shape);
+  if (inputs.shapes.size() == 1 && !layoutTag(inputs.shapes[0]).empty()) {
+    document_["inputs"]["modelLayout"] = layoutTag(inputs.shapes[0]);
+  }
+  if (inputs.next == InputsNext::kSeveralInputs) document_["outcome"] = "not executable";
+}
+
+void JsonReporter::operator()(const Executing&) {
+  document_["stage"] = "execution";
+}
+
+void JsonReporter::operator()(const Outputs& outputs) {
+  for (const OutputTensor& output : outputs.outputs) {
+    document_["outputs"].push_back({{"name", output.name}, {"shape", output.shape}});
+  }
+}
+
+void JsonReporter::operator()(const Failed& failed) {
+  document_["outcome"] = "not executable";
+  nlohmann::json& failure = document_["failure"];
+  failure = {
+      {"reason", failureReason(failed.stage, failed.reason, run_.timeLimit, check_.memoryBudget)}};
+  if (const auto* cause = std::get_if<CheckFailure>(&failed.reason)) {
+    if (cause->cause == Cause::kNode) failure["rejectedNode"] = cause->text;
+    failure["memoryShortage"] = cause->cause == Cause::kMemory;
+  } else if (const auto* ending = std::get_if<Ending>(&failed.reason)) {
+    failure["memoryShortage"] = ending->end == WorkerEnd::kKilled;
+    if (ending->end == WorkerEnd::kCrash) failure["crash"] = ending->detail;
+    if (ending->end == WorkerEnd::kTimeLimit) failure["timeLimit"] = run_.timeLimit.seconds;
+  }
+}
+
+void JsonReporter::operator()(const Executable&) {
+  document_["outcome"] = "executable";
+  document_["stage"] = "finished";
+}
+
+void JsonReporter::operator()(const Explained& explained) {
+  const Explanation& explanation = explained.explanation;
+  if (explanation.cutShort) {
+    // The worker ended while it explained the failure: the failure's facts say how.
+    nlohmann::json& failure = document_["failure"];
+    const Ending& ending = *explanation.cutShort;
+    if (ending.end == WorkerEnd::kCrash) failure["crash"] = ending.detail;
+    if (ending.end == WorkerEnd::kKilled) failure["memoryShortage"] = true;
+    if (ending.end == WorkerEnd::kTimeLimit) failure["timeLimit"] = run_.timeLimit.seconds;
+  }
+  document_["explanation"] = explanationDocument(explanation, run_.timeLimit);
+}
