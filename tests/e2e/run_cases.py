@@ -33,7 +33,8 @@ import termios
 
 TIME_LIMIT = 120
 COLOURS = {"{red}": "\x1b[31m", "{green}": "\x1b[32m", "{default}": "\x1b[0m"}
-ARGUMENT_TEXTS = {"{long}": "a" * 300 + ".onnx", "{esc}": "\x1b", "{lf}": "\n"}
+ARGUMENT_TEXTS = {"{long}": "a" * 300 + ".onnx", "{esc}": "\x1b", "{lf}": "\n",
+                  "{latin1}": "\udce9"}
 KEPT = re.compile(r"PATH|HOME|(ASAN|UBSAN|LSAN)_OPTIONS|WINEPREFIX")
 # Under AddressSanitizer an allocation that the library asks for and cannot get is announced on
 # standard error; the library then reports the failure as usual.

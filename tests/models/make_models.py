@@ -117,6 +117,7 @@ def rejected(folder):
 
 def explained(folder):
     """For --explain: a node rejected after another, then one of a type without any layer, two
+    of one type after a rejected node, two
     unrelated unknown types, a node without inputs that crashes the diagnostics pass (4.7.0),
     attributes that pass as read, nodes of one name, a layer the library adds to a node."""
     save((folder, "chain.onnx"),
@@ -124,6 +125,12 @@ def explained(folder):
           helper.make_node("Conv", ["y", "w"], ["z"], name="conv", kernel_shape=[3, 3]),
           helper.make_node("BarBaz", ["z"], ["out"], name="after")],
          [tensor("x", [1, 3, 8, 8])], [tensor("out", [1, 4, 6, 6])],
+         {"initializers": [weights("k", 1, 2, 4, 4), weights("w", 4, 5, 3, 3)], "check": False})
+    save((folder, "fan_out.onnx"),
+         [helper.make_node("Concat", ["x", "k"], ["y"], name="join", axis=1),
+          helper.make_node("Conv", ["y", "w"], ["z1"], name="left", kernel_shape=[3, 3]),
+          helper.make_node("Conv", ["y", "w"], ["z2"], name="right", kernel_shape=[3, 3])],
+         [tensor("x", [1, 3, 8, 8])], [tensor("z1", [1, 4, 6, 6]), tensor("z2", [1, 4, 6, 6])],
          {"initializers": [weights("k", 1, 2, 4, 4), weights("w", 4, 5, 3, 3)], "check": False})
     save((folder, "two_unknown.onnx"),
          [helper.make_node("FooBar", ["x"], ["a"], name="foo"),
