@@ -6,8 +6,11 @@
 // size.
 #include "check/onnx_graph.h"
 
+#include "check/protobuf_wire.h"
+
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -23,21 +26,15 @@ constexpr std::uint64_t kGraphNode = 1, kGraphInitializer = 5, kGraphInput = 11;
 constexpr std::uint64_t kNodeInput = 1, kNodeOutput = 2, kNodeName = 3, kNodeType = 4;
 constexpr std::uint64_t kNodeAttribute = 5, kNodeDomain = 7;
 constexpr std::uint64_t kAttributeGraph = 6, kAttributeGraphs = 11;
-constexpr std::uint64_t kValueInfoName = 1, kTensorName = 8;
+constexpr std::uint64_t kGraphOutput = 12;
+constexpr std::uint64_t kValueInfoName = 1, kValueInfoType = 2, kTensorName = 8;
+constexpr std::uint64_t kTypeTensor = 1, kTensorTypeElement = 1, kTensorTypeShape = 2;
+constexpr std::uint64_t kShapeDimension = 1, kDimensionValue = 1, kDimensionParam = 2;
 
 // Models nest a few subgraphs; protobuf's own parser stops at 100 messages, about 33 graphs.
 constexpr int kMaxGraphDepth = 32;
 // What a kept string or node is charged besides a string's bytes: about what its container takes.
 constexpr std::uint64_t kStringCharge = 32, kNodeCharge = 64;
-// Skips shorter than this are read through: a seek on a file drops the stream's buffer.
-constexpr std::uint64_t kSeekFrom = 64 * 1024;
-
-// The stream, the bytes read from it so far, and the memory that kept names may still take.
-using Source = std::tuple<std::streambuf&, std::uint64_t, std::uint64_t>;
-
-std::uint64_t& offsetOf(Source& source) {
-  return std::get<1>(source);
-}
 
 // A node: what the log says of it (feeders left empty), the values it reads (its inputs, then what
 // its subgraphs read from outside them), and its outputs.
@@ -46,99 +43,7 @@ using Node = std::tuple<GraphNode, std::vector<std::string>, std::vector<std::st
 // A graph: its nodes in order, and the values it declares as inputs or initializers.
 using Graph = std::pair<std::vector<Node>, std::set<std::string>>;
 
-[[noreturn]] void fail(Source& source, const std::string& what) {
-  throw std::runtime_error(what + " at byte " + std::to_string(offsetOf(source)));
-}
-
-void charge(Source& source, std::uint64_t bytes) {
-  if (bytes > std::get<2>(source)) fail(source, "The graph is too large");
-  std::get<2>(source) -= bytes;
-}
-
-unsigned char readByte(Source& source, std::uint64_t end) {
-  if (offsetOf(source) >= end) fail(source, "A number runs past the end of its message");
-  const int byte = std::get<0>(source).sbumpc();
-  if (byte == std::char_traits<char>::eof()) fail(source, "The file ends early");
-  ++offsetOf(source);
-  return static_cast<unsigned char>(byte);
-}
-
-std::uint64_t readVarint(Source& source, std::uint64_t end) {
-  std::uint64_t value = 0;
-  for (int shift = 0; shift < 64; shift += 7) {
-    const unsigned char byte = readByte(source, end);
-    value |= std::uint64_t{byte & 0x7fu} << shift;
-    if (byte < 0x80) return value;
-  }
-  fail(source, "A number is longer than 10 bytes");
-}
-
-// Passes over `count` bytes that lie within the message ending at `end`.
-void skip(Source& source, std::uint64_t count, std::uint64_t end) {
-  if (count > end - offsetOf(source)) fail(source, "A field runs past the end of its message");
-  std::streambuf& in = std::get<0>(source);
-  if (count >= kSeekFrom) {
-    if (in.pubseekoff(static_cast<std::streamoff>(count), std::ios_base::cur, std::ios_base::in) ==
-        std::streampos(std::streamoff(-1))) {
-      fail(source, "The file cannot be read past here");
-    }
-  } else {
-    char buffer[4096];
-    for (std::uint64_t left = count; left > 0;) {
-      const auto chunk = static_cast<std::streamsize>(std::min<std::uint64_t>(left, sizeof buffer));
-      if (in.sgetn(buffer, chunk) != chunk) fail(source, "The file ends early");
-      left -= static_cast<std::uint64_t>(chunk);
-    }
-  }
-  offsetOf(source) += count;
-}
-
-// The rest of the message up to `end`, as a kept string.
-std::string readString(Source& source, std::uint64_t end) {
-  const std::uint64_t length = end - offsetOf(source);
-  charge(source, length + kStringCharge);
-  std::string text(static_cast<size_t>(length), '\0');
-  if (length > 0 && std::get<0>(source).sgetn(&text[0], static_cast<std::streamsize>(length)) !=
-                        static_cast<std::streamsize>(length)) {
-    fail(source, "The file ends early");
-  }
-  offsetOf(source) += length;
-  return text;
-}
-
-// Reads the fields of the message that ends at `end`. A length-delimited field is handed to
-// `take` with its number and its end, and skipped when `take` answers false; `take` reads a field
-// it takes to its end. Fields of other wire types are skipped.
-template <typename Take>
-void readMessage(Source& source, std::uint64_t end, Take take) {
-  while (offsetOf(source) < end) {
-    const std::uint64_t tag = readVarint(source, end);
-    if ((tag >> 3) == 0 || tag > 0xffffffffu) fail(source, "A field number is invalid");
-    switch (tag & 7) {
-      case 0: readVarint(source, end); break;
-      case 1: skip(source, 8, end); break;
-      case 5: skip(source, 4, end); break;
-      case 2: {
-        const std::uint64_t length = readVarint(source, end);
-        if (length > end - offsetOf(source)) fail(source, "A field runs past its message's end");
-        if (!take(tag >> 3, offsetOf(source) + length)) skip(source, length, end);
-        break;
-      }
-      default: fail(source, "A field has an unsupported wire type");
-    }
-  }
-}
-
-// The string field `number` of the message ending at `end`; its last one, as protobuf has it.
-std::string readNameField(Source& source, std::uint64_t end, std::uint64_t number) {
-  std::string name;
-  readMessage(source, end, [&](std::uint64_t field, std::uint64_t fieldEnd) {
-    if (field != number) return false;
-    name = readString(source, fieldEnd);
-    return true;
-  });
-  return name;
-}
+using Source = WireSource;
 
 void readGraph(Source& source, std::uint64_t end, int depth, Graph& graph);
 
@@ -167,7 +72,7 @@ std::vector<std::string> outsideReads(Source& source, const Graph& graph) {
 void readAttribute(Source& source, std::uint64_t end, int depth, std::vector<std::string>& reads) {
   readMessage(source, end, [&](std::uint64_t field, std::uint64_t fieldEnd) {
     if (field != kAttributeGraph && field != kAttributeGraphs) return false;
-    if (depth >= kMaxGraphDepth) fail(source, "Subgraphs are nested too deeply");
+    if (depth >= kMaxGraphDepth) failAt(source, "Subgraphs are nested too deeply");
     Graph subgraph;
     readGraph(source, fieldEnd, depth + 1, subgraph);
     for (std::string& value : outsideReads(source, subgraph)) reads.push_back(std::move(value));
@@ -241,6 +146,97 @@ GraphNodes nodesOf(Source& source, Graph& graph) {
   return nodes;
 }
 
+// Walks the model that the stream holds from its current position to its end, handing each of its
+// graph fields to `takeGraph`, and answers what `finish` makes of them, or why the model cannot be
+// read.
+template <typename Answer, typename TakeGraph, typename Finish>
+std::variant<Answer, std::string> readModel(std::istream& in, TakeGraph takeGraph, Finish finish) {
+  try {
+    std::uint64_t size = 0;
+    if (!sizeOfRest(in, size)) return std::string("The model's size cannot be told");
+    // A model's graph is a small part of it: what is kept may take four times the file's size
+    // and 64 MiB more, 1 GiB at most.
+    const std::uint64_t room = std::min<std::uint64_t>(4 * size + (64 << 20), 1 << 30);
+    Source source{*in.rdbuf(), 0, room, "The graph is too large"};
+    bool hasGraph = false;
+    readMessage(source, size, [&](std::uint64_t field, std::uint64_t fieldEnd) {
+      if (field != kModelGraph) return false;
+      takeGraph(source, fieldEnd);
+      hasGraph = true;
+      return true;
+    });
+    if (!hasGraph) return std::string("The file holds no graph");
+    return finish(source);
+  } catch (const std::exception& error) {
+    return std::string(error.what());
+  } catch (...) {
+    return std::string("The model could not be read");
+  }
+}
+
+// A declared shape's dimension: its value, or -1 for a symbolic or missing one.
+std::int64_t readDimension(Source& source, std::uint64_t end) {
+  std::int64_t dimension = -1;
+  readFields(
+      source, end,
+      [&](std::uint64_t field, std::uint64_t) {
+        if (field == kDimensionParam) dimension = -1;
+        return false;
+      },
+      [&](std::uint64_t field, int wireType) {
+        if (field != kDimensionValue || wireType != 0) return false;
+        dimension = static_cast<std::int64_t>(readVarint(source, end));
+        if (dimension < 0) dimension = -1;
+        return true;
+      });
+  return dimension;
+}
+
+// The element type and shape of a TypeProto's tensor_type; any other kind of type leaves the
+// tensor's type 0 and its shape unknown.
+void readType(Source& source, std::uint64_t end, DeclaredTensor& tensor) {
+  readMessage(source, end, [&](std::uint64_t field, std::uint64_t tensorEnd) {
+    if (field != kTypeTensor) return false;
+    readFields(
+        source, tensorEnd,
+        [&](std::uint64_t field, std::uint64_t shapeEnd) {
+          if (field != kTensorTypeShape) return false;
+          tensor.known = true;
+          readMessage(source, shapeEnd, [&](std::uint64_t field, std::uint64_t dimensionEnd) {
+            if (field != kShapeDimension) return false;
+            charge(source, sizeof(std::int64_t));
+            tensor.shape.push_back(readDimension(source, dimensionEnd));
+            return true;
+          });
+          return true;
+        },
+        [&](std::uint64_t field, int wireType) {
+          if (field != kTensorTypeElement || wireType != 0) return false;
+          tensor.type = static_cast<int>(readVarint(source, tensorEnd) & 0x7fffffff);
+          return true;
+        });
+    return true;
+  });
+  for (std::int64_t dimension : tensor.shape) tensor.known = tensor.known && dimension >= 0;
+}
+
+DeclaredTensor readValueInfo(Source& source, std::uint64_t end) {
+  DeclaredTensor tensor;
+  readMessage(source, end, [&](std::uint64_t field, std::uint64_t fieldEnd) {
+    if (field == kValueInfoName) {
+      tensor.name = readString(source, fieldEnd);
+    } else if (field == kValueInfoType) {
+      tensor = {tensor.name, 0, {}, false};
+      readType(source, fieldEnd, tensor);
+    } else {
+      return false;
+    }
+    return true;
+  });
+  charge(source, kNodeCharge);
+  return tensor;
+}
+
 }  // namespace
 
 std::string loggedNodeName(const std::string& name, const std::vector<std::string>& outputs) {
@@ -255,37 +251,10 @@ std::string loggedNodeName(const std::string& name, const std::vector<std::strin
 }
 
 std::variant<GraphNodes, std::string> readGraphNodes(std::istream& in) {
-  try {
-    std::streambuf* buffer = in.rdbuf();
-    const std::streampos unknown(std::streamoff(-1));
-    const std::streampos start =
-        buffer ? buffer->pubseekoff(0, std::ios_base::cur, std::ios_base::in) : unknown;
-    const std::streampos end =
-        start != unknown ? buffer->pubseekoff(0, std::ios_base::end, std::ios_base::in) : unknown;
-    if (end == unknown || buffer->pubseekpos(start, std::ios_base::in) != start ||
-        end - start < 0) {
-      return std::string("The model's size cannot be told");
-    }
-    const auto size = static_cast<std::uint64_t>(end - start);
-    // A model's graph is a small part of it: what is kept may take four times the file's size
-    // and 64 MiB more, 1 GiB at most.
-    const std::uint64_t room = std::min<std::uint64_t>(4 * size + (64 << 20), 1 << 30);
-    Source source{*buffer, 0, room};
-    Graph graph;
-    bool hasGraph = false;
-    readMessage(source, size, [&](std::uint64_t field, std::uint64_t fieldEnd) {
-      if (field != kModelGraph) return false;
-      readGraph(source, fieldEnd, 0, graph);
-      hasGraph = true;
-      return true;
-    });
-    if (!hasGraph) return std::string("The file holds no graph");
-    return nodesOf(source, graph);
-  } catch (const std::exception& error) {
-    return std::string(error.what());
-  } catch (...) {
-    return std::string("The model could not be read");
-  }
+  Graph graph;
+  return readModel<GraphNodes>(
+      in, [&](Source& source, std::uint64_t end) { readGraph(source, end, 0, graph); },
+      [&](Source& source) { return nodesOf(source, graph); });
 }
 
 std::variant<GraphNodes, std::string> readGraphNodes(const std::string& path) {
@@ -331,4 +300,40 @@ std::vector<Rejection> classifyRejections(const GraphNodes& nodes,
     answers.push_back(after ? Rejection::kAfterRejectedNode : Rejection::kOnItsOwn);
   }
   return answers;
+}
+
+std::variant<GraphSignature, std::string> readGraphSignature(std::istream& in) {
+  GraphSignature signature;
+  std::set<std::string> initializers;
+  const auto takeGraph = [&](Source& source, std::uint64_t end) {
+    readMessage(source, end, [&](std::uint64_t field, std::uint64_t fieldEnd) {
+      switch (field) {
+        case kGraphInput: signature.inputs.push_back(readValueInfo(source, fieldEnd)); return true;
+        case kGraphOutput:
+          signature.outputs.push_back(readValueInfo(source, fieldEnd));
+          return true;
+        case kGraphInitializer:
+          initializers.insert(readNameField(source, fieldEnd, kTensorName));
+          return true;
+        default: return false;
+      }
+    });
+  };
+  return readModel<GraphSignature>(in, takeGraph, [&](Source&) {
+    auto& inputs = signature.inputs;
+    inputs.erase(std::remove_if(inputs.begin(), inputs.end(),
+                                [&](const DeclaredTensor& input) {
+                                  return initializers.count(input.name) > 0;
+                                }),
+                 inputs.end());
+    return std::move(signature);
+  });
+}
+
+std::variant<GraphSignature, std::string> readGraphSignature(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return std::string("It is not a file");
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::string("The file cannot be opened");
+  return readGraphSignature(file);
 }

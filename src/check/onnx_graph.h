@@ -7,6 +7,7 @@
 // without being loaded: a model reads in time and memory that hardly grow with its weights.
 #pragma once
 
+#include <cstdint>
 #include <istream>
 #include <string>
 #include <utility>
@@ -63,3 +64,26 @@ using RejectedNode = std::pair<size_t, bool>;
 // any layer is on its own wherever it sits, and so is a node that the graph does not know.
 std::vector<Rejection> classifyRejections(const GraphNodes& nodes,
                                           const std::vector<RejectedNode>& rejected);
+
+// A tensor that the main graph declares as an input or output: its name, its ONNX element type
+// number (0 when the type is not a tensor's or not given), and its declared dimensions, -1 for a
+// symbolic or missing one. Known when the type gives a shape and every dimension has a value.
+struct DeclaredTensor {
+  std::string name;
+  int type = 0;
+  std::vector<std::int64_t> shape;
+  bool known = false;
+};
+
+// The main graph's inputs that are not also initializers, in order (the order in which the
+// library numbers its inputs), and its outputs.
+struct GraphSignature {
+  std::vector<DeclaredTensor> inputs, outputs;
+};
+
+// The declared inputs and outputs of the model that the stream holds from its current position,
+// or why they cannot be told; within the same bounds as readGraphNodes. Never throws.
+std::variant<GraphSignature, std::string> readGraphSignature(std::istream& in);
+
+// The same for the file at `path`, which must be a regular file.
+std::variant<GraphSignature, std::string> readGraphSignature(const std::string& path);

@@ -187,3 +187,65 @@ bool isSwitchRequest(const std::vector<char*>& arguments) {
   return arguments.size() <= 1 || isOneOf(arguments[1], kHelpSwitches) ||
          isOneOf(arguments[1], kVersionSwitches);
 }
+
+namespace {
+
+// Takes `option` and the argument after it (if any) out of the arguments at `i`; answers that
+// argument, or "" when none follows.
+std::string takeOptionAt(std::vector<char*>& arguments, size_t i) {
+  const std::string value = i + 1 < arguments.size() ? arguments[i + 1] : "";
+  arguments.erase(
+      arguments.begin() + static_cast<std::ptrdiff_t>(i),
+      arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i + 2, arguments.size())));
+  return value;
+}
+
+// A decimal with an optional exponent ("1", "0.5", ".5", "1e-5", "2.5E+3"), read in the C locale,
+// finite and not negative: no sign, blank or hexadecimal.
+bool readTolerance(const std::string& text, double& value) {
+  const size_t exponent = text.find_first_of("eE");
+  const std::string mantissa = text.substr(0, exponent);
+  double unused = 0;
+  if (!readDecimalSeconds(mantissa, unused)) return false;
+  if (exponent != std::string::npos) {
+    size_t digits = exponent + 1;
+    if (digits < text.size() && (text[digits] == '+' || text[digits] == '-')) ++digits;
+    if (digits == text.size() ||
+        text.find_first_not_of("0123456789", digits) != std::string::npos) {
+      return false;
+    }
+  }
+  std::istringstream stream(text);
+  stream.imbue(std::locale::classic());
+  return stream >> value && stream.peek() == std::char_traits<char>::eof() && std::isfinite(value);
+}
+
+}  // namespace
+
+std::string takeTolerance(std::vector<char*>& arguments, ToleranceOption& tolerance) {
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    if (std::strcmp(arguments[i], "--tolerance") != 0) continue;
+    const std::string value = takeOptionAt(arguments, i);
+    const size_t comma = value.find(',');
+    Tolerance values;
+    if (comma == std::string::npos || !readTolerance(value.substr(0, comma), values.relative) ||
+        !readTolerance(value.substr(comma + 1), values.absolute)) {
+      return "The tolerance '" + visibleText(value) +
+             "' is not a relative and an absolute tolerance of 0 or more, such as 1e-3,1e-4.";
+    }
+    tolerance = {values, visibleText(value)};
+    --i;
+  }
+  return "";
+}
+
+std::string takeDataFolder(std::vector<char*>& arguments, std::string& folder) {
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    if (std::strcmp(arguments[i], "--data") != 0) continue;
+    const std::string value = takeOptionAt(arguments, i);
+    if (value.empty()) return "The option --data is not followed by the folder of the test data.";
+    folder = value;
+    --i;
+  }
+  return "";
+}

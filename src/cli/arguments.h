@@ -4,6 +4,8 @@
 
 #include <opencv2/dnn.hpp>
 
+#include "check/comparison.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -63,3 +65,19 @@ bool takeSwitch(std::vector<char*>& arguments, const char* option);
 
 // True when the arguments, the options taken out, ask for help or the version (or nothing).
 bool isSwitchRequest(const std::vector<char*>& arguments);
+
+// A tolerance: its values and the text it was given as, made printable ("" when none was given).
+struct ToleranceOption {
+  Tolerance values;
+  std::string text;
+};
+
+// Takes "--tolerance RTOL,ATOL" out of the arguments, wherever it stands. Both values are given,
+// separated by one comma, each a finite decimal of 0 or more (digits, with a fraction after a
+// point or not, and an exponent such as e-5 or not). Answers the red line that refuses any other
+// value, or "".
+std::string takeTolerance(std::vector<char*>& arguments, ToleranceOption& tolerance);
+
+// Takes "--data DIR" out of the arguments, wherever it stands, and keeps the folder as typed.
+// Answers the red line that refuses the option without a folder, or "".
+std::string takeDataFolder(std::vector<char*>& arguments, std::string& folder);

@@ -272,6 +272,37 @@ def not_models(folder):
         write(name, b"not the model beside it\n")
 
 
+def data_files(folder):
+    """Tensor files in both formats of the ONNX test-data layout, in data/: the seeds of the
+    readers' fuzzing."""
+    data = os.path.join(folder, "data")
+    os.makedirs(data, exist_ok=True)
+    rng = np.random.default_rng(7)
+    arrays = {
+        "float": rng.standard_normal((2, 3, 4)).astype(np.float32),
+        "double_be": rng.standard_normal((3, 2)).astype(">f8"),
+        "half": rng.standard_normal(5).astype(np.float16),
+        "int64": rng.integers(-2**40, 2**40, (4, 1)),
+        "int16_be": rng.integers(-300, 300, 6).astype(">i2"),
+        "uint8": rng.integers(0, 255, (2, 2)).astype(np.uint8),
+        "bool": rng.integers(0, 2, 7).astype(bool),
+        "scalar": np.array(2.5, dtype=np.float32),
+        "fortran": np.asfortranarray(rng.standard_normal((3, 4)).astype(np.float32)),
+    }
+    for name, array in arrays.items():
+        np.save(os.path.join(data, name + ".npy"), array)
+    with open(os.path.join(data, "version2.npy"), "wb") as out:
+        np.lib.format.write_array(out, arrays["float"], version=(2, 0))
+    for name in ["float", "half", "int64", "uint8", "bool", "scalar"]:
+        proto = numpy_helper.from_array(arrays[name], name)
+        with open(os.path.join(data, name + ".pb"), "wb") as out:
+            out.write(proto.SerializeToString())
+    # The same values in the typed fields rather than raw_data.
+    typed = helper.make_tensor("typed", TensorProto.INT8, [3], [-3, 0, 127])
+    with open(os.path.join(data, "typed.pb"), "wb") as out:
+        out.write(typed.SerializeToString())
+
+
 def special_files(folder):
     """Entries that are neither files nor folders; Windows has none of them."""
     if os.name != "posix":
@@ -291,6 +322,7 @@ def main():
     crashing(folder)
     worker_ends(folder)
     not_models(folder)
+    data_files(folder)
     special_files(folder)
 
 

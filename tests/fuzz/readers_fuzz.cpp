@@ -1,0 +1,152 @@
+// Mutated files for the bounded readers, which must answer or give a reason whatever the bytes:
+// models for the graph reader and the declared inputs and outputs, tensor files for the tensor
+// readers. With -fsanitize=fuzzer -DVERASKO_LIBFUZZER libFuzzer drives it and every reader takes
+// every input; otherwise main() mutates each sample file, or each regular file of a sample folder
+// up to 1 MiB, a fixed number of times, always the same way, and hands it to the readers of its
+// kind by its extension: ".pb" to the TensorProto reader and the signature, ".npy" to the NumPy
+// reader, anything else to the graph readers.
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <random>
+#include <sstream>
+
+#include "check/comparison.h"
+#include "check/onnx_graph.h"
+#include "check/tensor_file.h"
+
+namespace {
+
+enum class Kind { kModel, kTensorProto, kNpy, kAny };
+
+void checkModel(const std::string& bytes) {
+  std::istringstream in(bytes);
+  const auto read = readGraphNodes(in);
+  const GraphNodes* nodes = std::get_if<GraphNodes>(&read);
+  if (!nodes) return;
+  // Some nodes rejected, some of them of a type without a layer: the walk on whatever graph.
+  std::vector<RejectedNode> rejected;
+  for (size_t node = 0; node < nodes->size(); ++node) {
+    const GraphNode& graphNode = (*nodes)[node];
+    if (graphNode.feeders.size() > 0 && graphNode.feeders.back() >= node) abort();
+    if (graphNode.name.size() % 2 == 0) rejected.emplace_back(node, graphNode.type.size() % 3 == 0);
+  }
+  if (classifyRejections(*nodes, rejected).size() != rejected.size()) abort();
+}
+
+void checkSignature(const std::string& bytes) {
+  std::istringstream in(bytes);
+  const auto read = readGraphSignature(in);
+  if (const GraphSignature* signature = std::get_if<GraphSignature>(&read)) {
+    for (const auto* tensors : {&signature->inputs, &signature->outputs}) {
+      for (const DeclaredTensor& tensor : *tensors) {
+        for (std::int64_t dimension : tensor.shape) {
+          if (dimension < -1 || (dimension == -1 && tensor.known)) abort();
+        }
+      }
+    }
+  }
+}
+
+// A tensor's values agree with its shape, and compare with themselves as the library takes them.
+void checkTensor(const std::variant<TensorData, std::string>& read) {
+  const TensorData* tensor = std::get_if<TensorData>(&read);
+  if (!tensor) return;
+  std::uint64_t count = 1;
+  std::vector<int> shape;
+  for (std::int64_t dimension : tensor->shape) {
+    if (dimension < 0) abort();
+    count *= static_cast<std::uint64_t>(dimension);
+    shape.push_back(static_cast<int>(dimension));
+  }
+  const std::vector<float> values = libraryInputValues(*tensor);
+  if (tensor->values.size() != count || values.size() != count) abort();
+  const Comparison comparison = compareTensors(tensor->shape, tensor->values, shape, values, {});
+  if (comparison.beyond > comparison.compared || comparison.worstIndex > count) abort();
+}
+
+void checkBytes(const std::string& bytes, Kind kind) {
+  if (kind == Kind::kModel || kind == Kind::kAny) checkModel(bytes);
+  if (kind != Kind::kNpy) checkSignature(bytes);
+  if (kind == Kind::kTensorProto || kind == Kind::kAny) {
+    std::istringstream in(bytes);
+    checkTensor(readTensorProto(in));
+  }
+  if (kind == Kind::kNpy || kind == Kind::kAny) {
+    std::istringstream in(bytes);
+    checkTensor(readNpy(in));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  checkBytes(std::string(reinterpret_cast<const char*>(data), size), Kind::kAny);
+  return 0;
+}
+
+#ifndef VERASKO_LIBFUZZER
+namespace {
+
+namespace fs = std::filesystem;
+
+// One to three of: a bit flipped, a truncation, a byte repeated, bytes overwritten with 0xff, the
+// length after a length-delimited tag replaced by a hostile one.
+std::string mutate(std::string bytes, std::mt19937& random) {
+  for (int count = 1 + random() % 3; count > 0 && !bytes.empty(); --count) {
+    const size_t at = random() % bytes.size();
+    switch (random() % 5) {
+      case 0: bytes[at] = static_cast<char>(bytes[at] ^ (1 << random() % 8)); break;
+      case 1: bytes.resize(at); break;
+      case 2: bytes.insert(at, 1 + random() % 8, bytes[at]); break;
+      case 3: bytes.replace(at, 1 + random() % 4, 1 + random() % 4, '\xff'); break;
+      default: {
+        size_t tag = at;
+        while (tag < bytes.size() && (bytes[tag] & 0x87) != 2) ++tag;
+        size_t end = tag + 1;
+        while (end < bytes.size() && (bytes[end] & 0x80)) ++end;
+        if (end >= bytes.size()) break;
+        std::uint64_t value =
+            random() % 2 ? random() % (bytes.size() + 2) : std::uint64_t{random()} << random() % 40;
+        std::string length;
+        for (; value >= 0x80; value >>= 7) length += static_cast<char>(value | 0x80);
+        bytes.replace(tag + 1, end - tag, length + static_cast<char>(value));
+      }
+    }
+  }
+  return bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  constexpr int kMutationsPerSeed = 2000;
+  std::mt19937 random(20240607);
+  int seeds = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::vector<fs::path> files{argv[i]};
+    const bool folder = fs::is_directory(argv[i]);
+    if (folder) files.assign(fs::directory_iterator(argv[i]), {});
+    for (const fs::path& file : files) {
+      if (std::error_code error; !fs::is_regular_file(file, error)) continue;
+      // A folder's large models (tens of MiB of names) would take minutes and find nothing more.
+      if (folder && fs::file_size(file) > (1 << 20)) continue;
+      std::ifstream in(file, std::ios::binary);
+      const std::string sample{std::istreambuf_iterator<char>(in), {}};
+      ++seeds;
+      const std::string extension = file.extension().string();
+      const Kind kind = extension == ".pb"    ? Kind::kTensorProto
+                        : extension == ".npy" ? Kind::kNpy
+                                              : Kind::kModel;
+      for (int n = 0; n <= kMutationsPerSeed; ++n) {
+        checkBytes(n == 0 ? sample : mutate(sample, random), kind);
+      }
+    }
+  }
+  std::cout << seeds << " seeds, " << seeds * kMutationsPerSeed << " mutations\n";
+  return seeds > 0 ? 0 : 1;
+}
+#endif

@@ -1,0 +1,220 @@
+// The test-data layer: tensor files in both formats encoded here byte by byte, the data folder,
+// the comparison, the options and the declared inputs and outputs of a graph.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "check/comparison.h"
+#include "check/data_set.h"
+#include "check/onnx_graph.h"
+#include "check/tensor_file.h"
+#include "cli/arguments.h"
+
+namespace {
+
+std::string varint(std::uint64_t value) {
+  std::string bytes;
+  for (; value >= 0x80; value >>= 7) bytes += static_cast<char>(value | 0x80);
+  return bytes + static_cast<char>(value);
+}
+
+std::string field(std::uint64_t number, const std::string& bytes) {
+  return varint(number << 3 | 2) + varint(bytes.size()) + bytes;
+}
+
+std::string number(std::uint64_t field, std::uint64_t value) {
+  return varint(field << 3) + varint(value);
+}
+
+template <typename Read>
+std::variant<TensorData, std::string> read(Read reader, const std::string& bytes) {
+  std::istringstream in(bytes);
+  return reader(in);
+}
+
+TensorData tensor(const std::variant<TensorData, std::string>& read) {
+  if (const auto* reason = std::get_if<std::string>(&read)) ADD_FAILURE() << *reason;
+  return std::holds_alternative<TensorData>(read) ? std::get<TensorData>(read) : TensorData{};
+}
+
+std::string reason(const std::variant<TensorData, std::string>& read) {
+  return std::holds_alternative<std::string>(read) ? std::get<std::string>(read) : "read";
+}
+
+const auto proto = [](std::istream& in) { return readTensorProto(in); };
+const auto npy = [](std::istream& in) { return readNpy(in); };
+
+TEST(ReadTensorProto, RawAndTypedDataPackedOrNot) {
+  const std::string raw = field(8, "x") + field(1, varint(2)) + number(2, 1) +
+                          field(9, std::string("\0\0\xc0\x3f\0\0\0\xc0", 8));
+  const TensorData x = tensor(read(proto, raw));
+  EXPECT_EQ(x.name, "x");
+  EXPECT_EQ(x.type, "float");
+  EXPECT_EQ(x.values, (std::vector<double>{1.5, -2}));
+  // int8 -3 is written sign-extended in ten bytes; float16 keeps its bits in int32_data.
+  EXPECT_EQ(tensor(read(proto,
+                        number(1, 2) + number(2, 3) + field(5, varint(uint64_t(-3)) + varint(127))))
+                .values,
+            (std::vector<double>{-3, 127}));
+  EXPECT_EQ(tensor(read(proto, number(2, 10) + number(5, 0x3c00))).values,
+            (std::vector<double>{1}));
+  const TensorData wide =
+      tensor(read(proto, field(1, varint(2) + varint(1)) + number(2, 7) + number(7, 5000000000) +
+                             number(7, uint64_t(-5000000000))));
+  EXPECT_EQ(wide.shape, (std::vector<std::int64_t>{2, 1}));
+  EXPECT_EQ(libraryInputValues(wide), (std::vector<float>{2147483647.f, -2147483648.f}));
+}
+
+TEST(ReadTensorProto, HostileOrForeignTensorsEndInAReason) {
+  const std::string floats = number(2, 1) + field(4, std::string(8, '\0'));
+  EXPECT_EQ(reason(read(proto, number(1, 3) + floats)),
+            "The dimensions make 3 values, but the data has 2");
+  EXPECT_EQ(reason(read(proto, number(1, 4) + number(2, 1) + field(9, std::string(12, '\0')))),
+            "The dimensions make 4 values, but the data has 12 bytes");
+  const std::string whole = field(8, "name") + number(1, 2) + floats;
+  for (size_t size = 0; size < whole.size(); ++size) {
+    EXPECT_NE(reason(read(proto, whole.substr(0, size))), "read") << size;
+  }
+  EXPECT_EQ(reason(read(proto, number(1, 1u << 31) + number(1, 1u << 31) + number(1, 1u << 31) +
+                                   number(1, 1u << 31) + floats)),
+            "The dimensions make too many values");
+  EXPECT_EQ(reason(read(proto, number(1, uint64_t(-1)) + floats)), "A dimension is negative");
+  EXPECT_EQ(reason(read(proto, number(2, 8))),
+            "The element type string is not one that the library takes");
+  EXPECT_EQ(reason(read(proto, floats + number(14, 1))),
+            "The tensor's data is in an external file");
+}
+
+// A NumPy file of the given version, header and data.
+std::string npyFile(int major, const std::string& header, const std::string& data) {
+  std::string length =
+      major == 1 ? std::string{char(header.size()), 0} : std::string{char(header.size()), 0, 0, 0};
+  return "\x93NUMPY" + std::string{char(major), 0} + length + header + data;
+}
+
+TEST(ReadNpy, ByteOrderVersionAndFortranOrder) {
+  const TensorData big =
+      tensor(read(npy, npyFile(2, "{'descr': '>i2', 'fortran_order': False, 'shape': (2,), }\n",
+                               std::string("\xff\xfe\x01\x00", 4))));
+  EXPECT_EQ(big.type, "int16");
+  EXPECT_EQ(big.values, (std::vector<double>{-2, 256}));
+  // [[0, 1, 2], [3, 4, 5]] stored column by column.
+  const TensorData fortran =
+      tensor(read(npy, npyFile(1, "{'descr': '|u1', 'fortran_order': True, 'shape': (2, 3)}",
+                               std::string{0, 3, 1, 4, 2, 5})));
+  EXPECT_EQ(fortran.values, (std::vector<double>{0, 1, 2, 3, 4, 5}));
+  const TensorData scalar =
+      tensor(read(npy, npyFile(3, "{\"descr\":\"<f8\",\"fortran_order\":False,\"shape\":()}",
+                               std::string("\0\0\0\0\0\0\xf0\x7f", 8))));
+  EXPECT_TRUE(scalar.shape.empty() && std::isinf(scalar.values.at(0)));
+}
+
+TEST(ReadNpy, HostileOrForeignArraysEndInAReason) {
+  const std::string header = "{'descr': '<f4', 'fortran_order': False, 'shape': (2, 2)}";
+  EXPECT_EQ(reason(read(npy, npyFile(1, header, std::string(12, '\0')))),
+            "The dimensions make 4 values, but the data has 12 bytes");
+  EXPECT_EQ(reason(read(npy, npyFile(1, header, "").substr(0, 40))),
+            "The file ends early at byte 40");
+  EXPECT_EQ(reason(read(npy, npyFile(1, "{'descr': '<U3', 'fortran_order': False, 'shape': ()}",
+                                     std::string(12, 'a')))),
+            "The element type string is not one that the library takes");
+  EXPECT_EQ(
+      reason(read(npy, npyFile(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (-1,)}", ""))),
+      "A dimension is negative");
+}
+
+TEST(CompareTensors, AllcloseScalesByTheExpectedValue) {
+  const Comparison scaled = compareTensors({2}, {1000, 1}, {2}, {1000.5f, 2}, {0.5, 0});
+  EXPECT_EQ(scaled.beyond, 1u);
+  EXPECT_EQ(scaled.worstIndex, 1u);
+  EXPECT_EQ(scaled.largestRelative, 1);
+  EXPECT_FALSE(scaled.matched);
+  const Comparison close = compareTensors({3, 1}, {0, 2, -1}, {3}, {1e-4f, 2.001f, -1}, {});
+  EXPECT_EQ(close.shapes, ShapeMatch::kUnitDimensions);
+  EXPECT_TRUE(close.matched);
+  EXPECT_EQ(close.worstIndex, 1u);
+  EXPECT_TRUE(std::isinf(close.largestRelative));
+}
+
+TEST(CompareTensors, NanIsNeverCloseAndOnlyEqualInfinitiesAre) {
+  const double inf = INFINITY;
+  const Comparison special =
+      compareTensors({1, 4}, {NAN, inf, inf, 1}, {4}, {NAN, INFINITY, -INFINITY, 1}, {});
+  EXPECT_EQ(special.beyond, 2u);
+  EXPECT_EQ(special.worstIndex, 0u);
+  EXPECT_EQ(special.largestAbsolute, inf);
+  const Comparison different =
+      compareTensors({2, 3}, std::vector<double>(6), {3, 2}, std::vector<float>(6), {});
+  EXPECT_EQ(different.shapes, ShapeMatch::kDifferent);
+  EXPECT_FALSE(different.matched || different.compared > 0);
+  EXPECT_EQ(indexAt(5, {2, 3}), (std::vector<std::int64_t>{1, 2}));
+}
+
+TEST(FindDataFiles, NumbersRunFromZeroWithoutGapsInOneFormat) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "verasko_data_test";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const auto touch = [&](const char* name) { std::ofstream(dir / name) << ""; };
+  const auto answer = [&] {
+    const auto found = findDataFiles(dir.string());
+    return std::holds_alternative<std::string>(found) ? std::get<std::string>(found) : "found";
+  };
+  for (const char* name : {"input_0.pb", "output_0.npy", "output_2.pb", "output_01.pb", "x.pb"}) {
+    touch(name);
+  }
+  EXPECT_EQ(answer(), "The folder has output_2.pb but no output_1");
+  touch("output_1.pb");
+  EXPECT_EQ(answer(), "found");
+  EXPECT_EQ(std::get<DataFiles>(findDataFiles(dir.string())).outputs.at(1),
+            (dir / "output_1.pb").string());
+  touch("input_0.npy");
+  EXPECT_EQ(answer(), "The folder has both input_0.pb and input_0.npy");
+  fs::remove_all(dir);
+  EXPECT_EQ(answer(), "The data path is not a folder");
+}
+
+TEST(ReadGraphSignature, InputsWithoutInitializersAndSymbolicDimensions) {
+  const auto valueInfo = [](const std::string& name, const std::string& type) {
+    return field(1, name) + field(2, type);
+  };
+  const std::string shape = field(2, field(1, field(2, "N")) + field(1, number(1, 3)));
+  const std::string graph =
+      field(11, valueInfo("w", "")) + field(11, valueInfo("x", field(1, number(1, 1) + shape))) +
+      field(12, valueInfo("y", field(1, number(1, 7)))) + field(5, field(8, "w"));
+  std::istringstream in(field(7, graph));
+  const auto read = readGraphSignature(in);
+  const GraphSignature signature = std::get<GraphSignature>(read);
+  ASSERT_EQ(signature.inputs.size(), 1u);
+  EXPECT_EQ(signature.inputs[0].name, "x");
+  EXPECT_EQ(signature.inputs[0].type, 1);
+  EXPECT_EQ(signature.inputs[0].shape, (std::vector<std::int64_t>{-1, 3}));
+  EXPECT_FALSE(signature.inputs[0].known);
+  EXPECT_EQ(signature.outputs.at(0).type, 7);
+  EXPECT_FALSE(signature.outputs[0].known);
+}
+
+TEST(TakeTolerance, TwoFiniteDecimalsOfZeroOrMore) {
+  std::string texts[] = {"Verasko", "--tolerance", "1e-5,0.5", "m.onnx", "--data", "d"};
+  std::vector<char*> arguments;
+  for (std::string& text : texts) arguments.push_back(&text[0]);
+  ToleranceOption tolerance;
+  std::string folder;
+  EXPECT_EQ(takeTolerance(arguments, tolerance) + takeDataFolder(arguments, folder), "");
+  EXPECT_EQ(arguments.size(), 2u);
+  EXPECT_EQ(tolerance.values.relative, 1e-5);
+  EXPECT_EQ(tolerance.values.absolute, 0.5);
+  EXPECT_EQ(folder, "d");
+  for (std::string value : {"1e-3", "-1,2", "1,,2", "1e,2", "1e999,0", "inf,0", "1,2,3", " 1,2"}) {
+    std::vector<char*> given = {&texts[0][0], &texts[1][0], &value[0]};
+    EXPECT_NE(takeTolerance(given, tolerance), "") << value;
+  }
+  std::vector<char*> bare = {&texts[0][0], &texts[4][0]};
+  EXPECT_EQ(takeDataFolder(bare, folder),
+            "The option --data is not followed by the folder of the test data.");
+}
+
+}  // namespace
