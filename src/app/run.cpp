@@ -16,10 +16,10 @@
 namespace {
 
 // The arguments, the options taken out, then the model.
-int checkArgumentsAndModel(std::vector<char*>& arguments, const TimeLimit& timeLimit, bool explain,
+int checkArgumentsAndModel(std::vector<char*>& arguments, const CheckOptions& options,
                            Reporter& reporter) {
   const int count = static_cast<int>(arguments.size());
-  RunStarted started{count >= 2, "", "", timeLimit};
+  RunStarted started{count >= 2, "", "", options.timeLimit, options.explain};
   if (started.hasModel) {
     started.modelPath = shownPath(arguments[1]);
     started.modelFile = shownFileName(arguments[1]);
@@ -32,20 +32,30 @@ int checkArgumentsAndModel(std::vector<char*>& arguments, const TimeLimit& timeL
     return -1;
   }
   const cv::dnn::MatShape userShape = parseUserShape(count, arguments.data());
-  return checkModel(arguments[1], userShape, timeLimit, explain, reporter);
+  if (!options.dataFolder.empty() && !userShape.empty()) {
+    reporter.report(OptionRefused{{RefusalKind::kDataWithShape, ""}});
+    return -1;
+  }
+  return checkModel(arguments[1], userShape, options, reporter);
 }
 
 int run(int argc, char** argv) {
   // The options are taken out first; what remains is read as if they had never been there.
   std::vector<char*> arguments(argv, argv + argc);
-  const bool explain = takeSwitch(arguments, "--explain");
-  const bool jsonAsked = takeSwitch(arguments, "--json");
-  TimeLimit timeLimit;
-  const std::optional<Refusal> refusal = takeTimeLimit(arguments, timeLimit);
-  // Help and version answers stay text; a refused time limit is no such answer.
-  const bool json = jsonAsked && (refusal || !isSwitchRequest(arguments));
+  CheckOptions options;
+  options.explain = takeSwitch(arguments, "--explain");
+  const bool json = takeSwitch(arguments, "--json");
+  std::optional<Refusal> refusal = takeTimeLimit(arguments, options.timeLimit);
+  if (const auto refused = takeTolerance(arguments, options.tolerance); refused && !refusal) {
+    refusal = refused;
+  }
+  if (const auto refused = takeDataFolder(arguments, options.dataFolder); refused && !refusal) {
+    refusal = refused;
+  }
+  options.declaredShapes = options.explain || json;
+  // Help and version answers stay text; a refused option is no such answer.
   std::unique_ptr<Reporter> reporter;
-  if (json) {
+  if (json && (refusal || !isSwitchRequest(arguments))) {
     reporter = std::make_unique<JsonReporter>(std::cout);
   } else {
     reporter = std::make_unique<TextReporter>(std::cout, true);
@@ -55,7 +65,7 @@ int run(int argc, char** argv) {
   if (refusal) {
     reporter->report(OptionRefused{*refusal});
   } else {
-    status = checkArgumentsAndModel(arguments, timeLimit, explain, *reporter);
+    status = checkArgumentsAndModel(arguments, options, *reporter);
   }
   reporter->finish(status);
   return status;

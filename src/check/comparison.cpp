@@ -15,14 +15,14 @@ std::vector<std::int64_t> withoutUnits(const std::vector<std::int64_t>& shape) {
   return kept;
 }
 
+}  // namespace
+
 ShapeMatch matchOf(const std::vector<std::int64_t>& expected, const std::vector<int>& computed) {
   const std::vector<std::int64_t> widened(computed.begin(), computed.end());
   if (widened == expected) return ShapeMatch::kSame;
   return withoutUnits(widened) == withoutUnits(expected) ? ShapeMatch::kUnitDimensions
                                                          : ShapeMatch::kDifferent;
 }
-
-}  // namespace
 
 Comparison compareTensors(const std::vector<std::int64_t>& expectedShape,
                           const std::vector<double>& expected,

@@ -15,6 +15,7 @@ struct Tolerance {
 // How the shapes relate: the same, the same but for dimensions of size 1 ([N,1] and [N], [1,3]
 // and [3]: the other dimensions equal and in the same order), or otherwise different.
 enum class ShapeMatch { kSame, kUnitDimensions, kDifferent };
+ShapeMatch matchOf(const std::vector<std::int64_t>& expected, const std::vector<int>& computed);
 
 // Values are compared only when the shapes match, with or without unit dimensions, and the value
 // counts agree. The relative difference is |difference| / |expected|: 0 where both are 0, and

@@ -3,6 +3,7 @@
 // reader's to refuse.
 #include "check/data_set.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 
@@ -71,4 +72,134 @@ std::variant<DataFiles, std::string> findDataFiles(const std::string& dir) {
   if (reason.empty()) files.outputs = inOrder(dir, "output_", outputs, reason);
   if (!reason.empty()) return reason;
   return files;
+}
+
+namespace {
+
+// The name each tensor is matched to: its own when it is one of `names`, otherwise the name at
+// its position ("" past the end).
+std::vector<std::string> matchedNames(const std::vector<TensorData>& tensors,
+                                      const std::vector<DeclaredTensor>& declared) {
+  std::vector<std::string> names;
+  for (size_t i = 0; i < tensors.size(); ++i) {
+    std::string name = i < declared.size() ? declared[i].name : "";
+    for (const DeclaredTensor& candidate : declared) {
+      if (!tensors[i].name.empty() && candidate.name == tensors[i].name) name = candidate.name;
+    }
+    names.push_back(name);
+  }
+  return names;
+}
+
+std::string fileName(const std::string& path) {
+  return fs::path(path).filename().string();
+}
+
+// The tensors of the files, or the problem with the first that cannot be read or taken.
+std::variant<std::vector<TensorData>, DataProblem> readAll(const std::vector<std::string>& paths,
+                                                           bool asInput) {
+  std::vector<TensorData> tensors;
+  for (const std::string& path : paths) {
+    auto read = readTensorFile(path);
+    if (const std::string* error = std::get_if<std::string>(&read)) {
+      return DataProblem{DataProblemKind::kFile, fileName(path), *error, 0, 0};
+    }
+    TensorData& tensor = std::get<TensorData>(read);
+    for (std::int64_t dimension : tensor.shape) {
+      // The library's dimensions are ints; an input needs at least one value.
+      if (dimension > INT32_MAX || (asInput && dimension == 0)) {
+        return DataProblem{DataProblemKind::kFile, fileName(path),
+                           "A dimension of " + std::to_string(dimension) +
+                               " is not one the library takes for an input",
+                           0, 0};
+      }
+    }
+    tensors.push_back(std::move(tensor));
+  }
+  return tensors;
+}
+
+}  // namespace
+
+std::variant<DataSet, DataProblem> readDataSet(
+    const std::string& folder, const std::variant<GraphSignature, std::string>& graph) {
+  const auto files = findDataFiles(folder);
+  if (const std::string* error = std::get_if<std::string>(&files)) {
+    return DataProblem{DataProblemKind::kFolder, "", *error, 0, 0};
+  }
+  if (const std::string* error = std::get_if<std::string>(&graph)) {
+    return DataProblem{DataProblemKind::kGraph, "", *error, 0, 0};
+  }
+  const DataFiles& paths = std::get<DataFiles>(files);
+  const GraphSignature& signature = std::get<GraphSignature>(graph);
+  if (paths.inputs.size() != signature.inputs.size()) {
+    return DataProblem{DataProblemKind::kInputCount, "", "", signature.inputs.size(),
+                       paths.inputs.size()};
+  }
+  if (paths.outputs.size() > signature.outputs.size()) {
+    return DataProblem{DataProblemKind::kFileWithoutOutput,
+                       fileName(paths.outputs[signature.outputs.size()]), "",
+                       signature.outputs.size(), paths.outputs.size()};
+  }
+  if (paths.outputs.size() < signature.outputs.size()) {
+    return DataProblem{DataProblemKind::kOutputWithoutFile,
+                       signature.outputs[paths.outputs.size()].name, "", signature.outputs.size(),
+                       paths.outputs.size()};
+  }
+  auto inputs = readAll(paths.inputs, true);
+  if (DataProblem* problem = std::get_if<DataProblem>(&inputs)) return *problem;
+  auto outputs = readAll(paths.outputs, false);
+  if (DataProblem* problem = std::get_if<DataProblem>(&outputs)) return *problem;
+  DataSet data;
+  const std::vector<TensorData>& inputTensors = std::get<std::vector<TensorData>>(inputs);
+  data.inputFiles = paths.inputs;
+  data.inputNames = matchedNames(inputTensors, signature.inputs);
+  for (const TensorData& tensor : inputTensors) data.inputShapes.push_back(tensor.shape);
+  data.expected = std::move(std::get<std::vector<TensorData>>(outputs));
+  data.outputNames = matchedNames(data.expected, signature.outputs);
+  for (const std::string& path : paths.outputs) data.outputFiles.push_back(fileName(path));
+  return data;
+}
+
+std::vector<OutputComparison> compareOutputs(const DataSet& data,
+                                             const std::vector<OutputTensor>& outputs,
+                                             const Tolerance& tolerance) {
+  std::vector<OutputComparison> comparisons;
+  for (size_t i = 0; i < data.expected.size(); ++i) {
+    const TensorData& expected = data.expected[i];
+    const OutputTensor* computed = i < outputs.size() ? &outputs[i] : nullptr;
+    for (const OutputTensor& output : outputs) {
+      if (output.name == data.outputNames[i]) computed = &output;
+    }
+    OutputComparison result{
+        data.outputNames[i], data.outputFiles[i], expected.shape, {}, false, {}};
+    if (computed != nullptr) {
+      result.name = computed->name;
+      result.computedShape = computed->shape;
+      result.computed = true;
+      result.comparison = compareTensors(expected.shape, expected.values, computed->shape,
+                                         computed->values, tolerance);
+    }
+    comparisons.push_back(std::move(result));
+  }
+  return comparisons;
+}
+
+std::vector<DeclaredShape> declaredShapes(const GraphSignature& graph,
+                                          const std::vector<std::vector<std::int64_t>>& inputShapes,
+                                          const std::vector<OutputTensor>& outputs) {
+  if (inputShapes.size() != graph.inputs.size()) return {};
+  for (size_t i = 0; i < inputShapes.size(); ++i) {
+    if (!graph.inputs[i].known || graph.inputs[i].shape != inputShapes[i]) return {};
+  }
+  std::vector<DeclaredShape> shapes;
+  for (const OutputTensor& output : outputs) {
+    for (const DeclaredTensor& declared : graph.outputs) {
+      if (declared.name != output.name || !declared.known) continue;
+      shapes.push_back(
+          {output.name, output.shape, declared.shape, matchOf(declared.shape, output.shape)});
+      break;
+    }
+  }
+  return shapes;
 }

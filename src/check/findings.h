@@ -39,7 +39,8 @@ struct InputShapes {
 struct Executing {};
 struct OutputTensor {
   std::string name;
-  cv::dnn::MatShape shape;  // empty for an empty output
+  cv::dnn::MatShape shape;    // empty for an empty output
+  std::vector<float> values;  // with test data only
 };
 struct Outputs {
   std::vector<OutputTensor> outputs;
@@ -105,9 +106,12 @@ inline FindingKind kindOf(const Finding& finding) {
   return static_cast<FindingKind>(finding.index());
 }
 
-// What the worker is asked to do.
+// What the worker is asked to do. With test data, the inputs come from the files, each set as
+// the model's input of the name beside it, and the outputs' values come back.
 struct CheckJob {
   std::string modelPath;
   cv::dnn::MatShape userShape;
   bool explain = false;
+  std::vector<std::string> inputFiles;
+  std::vector<std::string> inputNames;
 };

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "check/data_set.h"
 #include "check/explanation.h"
 #include "check/memory_budget.h"
 #include "check/worker_process.h"
@@ -68,6 +69,32 @@ Finding printable(Finding finding, const std::string& modelPath) {
   return finding;
 }
 
+DataProblem printable(DataProblem problem) {
+  makePrintable(problem.file);
+  makePrintable(problem.detail);
+  return problem;
+}
+
+// The shapes of the test's inputs, in the order of the graph's: the data's, the user's, or the one
+// that the library knows.
+std::vector<std::vector<std::int64_t>> testInputShapes(
+    const cv::dnn::MatShape& userShape, const std::vector<cv::dnn::MatShape>& modelInputShapes,
+    const DataSet& data, const GraphSignature& graph) {
+  if (!data.inputShapes.empty()) {
+    std::vector<std::vector<std::int64_t>> shapes;
+    for (const DeclaredTensor& input : graph.inputs) {
+      for (size_t i = 0; i < data.inputNames.size(); ++i) {
+        if (data.inputNames[i] == input.name) shapes.push_back(data.inputShapes[i]);
+      }
+    }
+    return shapes;
+  }
+  const cv::dnn::MatShape& shape =
+      userShape.empty() && modelInputShapes.size() == 1 ? modelInputShapes[0] : userShape;
+  if (shape.empty()) return {};
+  return {std::vector<std::int64_t>(shape.begin(), shape.end())};
+}
+
 }  // namespace
 
 Stage executionStage(const cv::dnn::MatShape& userShape,
@@ -78,7 +105,7 @@ Stage executionStage(const cv::dnn::MatShape& userShape,
 }
 
 int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
-               const TimeLimit& timeLimit, bool explain, Reporter& reporter) {
+               const CheckOptions& options, Reporter& reporter) {
   // Measured once, before the worker starts, for both sides.
   reporter.report(CheckStarted{userShape, memoryBudget()});
   const std::string kind = specialFileKind(modelPath);
@@ -86,10 +113,33 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
     reporter.report(Failed{Stage::kLoad, SpecialFile{kind}});
     return -1;
   }
+  const bool withData = !options.dataFolder.empty();
+  std::variant<GraphSignature, std::string> signature = std::string();
+  if (withData || options.declaredShapes) signature = readGraphSignature(modelPath);
+  CheckJob job{modelPath, userShape, options.explain, {}, {}};
+  DataSet data;
+  if (withData) {
+    auto read = readDataSet(options.dataFolder, signature);
+    if (const DataProblem* problem = std::get_if<DataProblem>(&read)) {
+      reporter.report(DataRefused{visibleText(options.dataFolder), printable(*problem)});
+      return -1;
+    }
+    data = std::move(std::get<DataSet>(read));
+    job.inputFiles = data.inputFiles;
+    job.inputNames = data.inputNames;
+    DataRead shown{visibleText(options.dataFolder), options.tolerance, {}, {}, data.inputShapes};
+    for (const std::string& file : data.inputFiles) {
+      shown.inputFiles.push_back(visibleText(pathOf(file.c_str()).filename().string()));
+    }
+    for (const std::string& name : data.inputNames) shown.inputNames.push_back(visibleText(name));
+    reporter.report(shown);
+  }
   Stage stage = Stage::kLoad;
   std::optional<int> status;
   bool executed = false;
+  bool matched = true;
   std::vector<cv::dnn::MatShape> modelInputShapes;
+  std::vector<DeclaredShape> declared;
   Explanation explanation;
   bool explaining = false;
   const auto onFinding = [&](const Finding& received) {
@@ -106,7 +156,9 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
     } else if (const auto* inputs = std::get_if<InputShapes>(&finding)) {
       modelInputShapes = inputs->shapes;
       InputsNext next = InputsNext::kExecution;
-      if (inputs->shapes.size() > 1) {
+      if (withData) {
+        // The data give every input.
+      } else if (inputs->shapes.size() > 1) {
         next = InputsNext::kSeveralInputs;
         status = -1;
       } else if (inputs->shapes.empty() && userShape.empty()) {
@@ -117,14 +169,25 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
     } else if (const auto* outputs = std::get_if<Outputs>(&finding)) {
       reporter.report(*outputs);
       executed = true;
+      if (withData) {
+        OutputsCompared compared{compareOutputs(data, outputs->outputs, options.tolerance.values)};
+        for (const OutputComparison& output : compared.comparisons) {
+          matched = matched && output.computed && output.comparison.matched;
+        }
+        reporter.report(compared);
+      }
+      if (const auto* graph = std::get_if<GraphSignature>(&signature)) {
+        declared = declaredShapes(
+            *graph, testInputShapes(userShape, modelInputShapes, data, *graph), outputs->outputs);
+      }
     } else if (const auto* failure = std::get_if<CheckFailure>(&finding)) {
       if (status) return;
       reporter.report(Failed{stage, *failure});
       status = -1;
       // An explanation is due from here on, whatever stops the worker; with a rejected node, the
       // list of rejected nodes.
-      explaining = explain;
-      if (explain && failure->cause == Cause::kNode) {
+      explaining = options.explain;
+      if (options.explain && failure->cause == Cause::kNode) {
         noteExplanation(DiagnosticsBegin{}, explanation);
       }
     } else {
@@ -133,15 +196,16 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   };
   Ending ending;
   try {
-    ending = runWorker({modelPath, userShape, explain}, timeLimit.seconds, onFinding);
+    ending = runWorker(job, options.timeLimit.seconds, onFinding);
   } catch (const std::exception& error) {
     reporter.report(Failed{Stage::kLoad, NoWorker{error.what()}});
     return -1;
   }
   const bool inOrder = ending.end == WorkerEnd::kFinished;
   if (inOrder && executed && !status) {
-    reporter.report(Executable{});
-    return 0;
+    reporter.report(matched ? Event(Executable{}) : Event(OutputsDiffer{}));
+    if (!declared.empty()) reporter.report(DeclaredShapes{declared});
+    return matched ? 0 : -1;
   }
   if (inOrder && status == 0) return 0;
   // A worker that did not end in order, or said nothing that ends the check: whatever it
@@ -150,6 +214,6 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   // When it ended while it explained the failure, the explanation says how.
   finishExplanation(explanation,
                     explaining && !inOrder ? std::optional<Ending>(ending) : std::nullopt);
-  if (explain && hasExplanation(explanation)) reporter.report(Explained{explanation});
+  if (options.explain && hasExplanation(explanation)) reporter.report(Explained{explanation});
   return -1;
 }

@@ -8,10 +8,21 @@
 #include "cli/arguments.h"
 #include "report/reporter.h"
 
-// Runs the check on `modelPath` and answers the exit status. A time limit of 0 seconds is none.
-// With `explain`, a failure is followed by what explains it.
+// How the model is checked: a time limit of 0 seconds is none; with `explain`, a failure is
+// followed by what explains it; with `declaredShapes`, the outputs' shapes are held against the
+// model's declarations; with a data folder, the test runs on its inputs and its outputs are held
+// against the expected ones.
+struct CheckOptions {
+  TimeLimit timeLimit;
+  bool explain = false;
+  bool declaredShapes = false;
+  std::string dataFolder;
+  ToleranceOption tolerance;
+};
+
+// Runs the check on `modelPath` and answers the exit status.
 int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
-               const TimeLimit& timeLimit, bool explain, Reporter& reporter);
+               const CheckOptions& options, Reporter& reporter);
 
 // The stage of a failed execution: after a shape warning only when the user's shape contradicts
 // a shape that the model declares.

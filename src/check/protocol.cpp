@@ -1,6 +1,7 @@
 #include "check/protocol.h"
 
 #include <cstdint>
+#include <cstring>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -28,7 +29,7 @@ auto tied(InputShapes& x) {
   return std::tie(x.shapes);
 }
 auto tied(OutputTensor& x) {
-  return std::tie(x.name, x.shape);
+  return std::tie(x.name, x.shape, x.values);
 }
 auto tied(Outputs& x) {
   return std::tie(x.outputs);
@@ -55,11 +56,11 @@ auto tied(NodeRejection& x) {
   return std::tie(x.node, x.type, x.name, x.domain, x.words, x.withoutLayer);
 }
 auto tied(CheckJob& x) {
-  return std::tie(x.modelPath, x.userShape, x.explain);
+  return std::tie(x.modelPath, x.userShape, x.explain, x.inputFiles, x.inputNames);
 }
 
-// Numbers are written least significant byte first: lengths, counts and dimensions in four
-// bytes, indices in eight, truth values and causes in one.
+// Numbers are written least significant byte first: lengths, counts, dimensions and values in
+// four bytes, indices in eight, truth values and causes in one.
 template <typename Number>
 void putBytes(std::string& out, Number number, int bytes) {
   for (int i = 0; i < bytes; ++i) {
@@ -69,6 +70,11 @@ void putBytes(std::string& out, Number number, int bytes) {
 
 void put(std::string& out, int number) {
   putBytes(out, static_cast<std::uint32_t>(number), 4);
+}
+void put(std::string& out, float number) {
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &number, sizeof bits);
+  putBytes(out, bits, 4);
 }
 void put(std::string& out, size_t number) {
   putBytes(out, static_cast<std::uint64_t>(number), 8);
@@ -115,6 +121,13 @@ bool get(Body& in, int& number) {
   std::uint64_t value = 0;
   if (!getBytes(in, value, 4)) return false;
   number = static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+  return true;
+}
+bool get(Body& in, float& number) {
+  std::uint64_t value = 0;
+  if (!getBytes(in, value, 4)) return false;
+  const std::uint32_t bits = static_cast<std::uint32_t>(value);
+  std::memcpy(&number, &bits, sizeof number);
   return true;
 }
 bool get(Body& in, size_t& number) {

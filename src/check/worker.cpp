@@ -3,8 +3,11 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/core/version.hpp>
 
+#include <algorithm>
 #include <iostream>
 #include <limits>
+#include <stdexcept>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "check/library_log.h"
 #include "check/library_window.h"
 #include "check/onnx_graph.h"
+#include "check/tensor_file.h"
 
 namespace {
 
@@ -31,28 +35,60 @@ bool fitsAddressSpace(const cv::dnn::MatShape& shape, size_t elementSize) {
   return true;
 }
 
-// The forward pass; answers the outputs. The network and the blobs are gone when it
-// returns, whichever way.
+// The inputs of a run with test data: each file's tensor, as the library takes it, under its
+// input's name. Throws when a file cannot be read.
+std::vector<std::pair<std::string, cv::Mat>> dataInputs(const CheckJob& job) {
+  std::vector<std::pair<std::string, cv::Mat>> inputs;
+  for (size_t i = 0; i < job.inputFiles.size(); ++i) {
+    const auto read = readTensorFile(job.inputFiles[i]);
+    if (const std::string* error = std::get_if<std::string>(&read)) {
+      throw std::runtime_error(job.inputFiles[i] + ": " + *error);
+    }
+    const TensorData& tensor = std::get<TensorData>(read);
+    // The library has no tensor without dimensions: a scalar is one value.
+    cv::dnn::MatShape shape(tensor.shape.begin(), tensor.shape.end());
+    if (shape.empty()) shape.push_back(1);
+    const std::vector<float> values = libraryInputValues(tensor);
+    cv::Mat blob(shape, CV_32F);
+    std::copy(values.begin(), values.end(), blob.ptr<float>());
+    inputs.emplace_back(i < job.inputNames.size() ? job.inputNames[i] : "", blob);
+  }
+  return inputs;
+}
+
+// The forward pass, on a tensor of zeros of the test shape or on the test data; answers the
+// outputs, with their values for test data. The network and the blobs are gone when it returns,
+// whichever way.
 Outputs execute(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
+                std::vector<std::pair<std::string, cv::Mat>> data,
                 const std::vector<std::string>& outputNames) {
   std::vector<cv::Mat> outputBlobs;
-  if (!fitsAddressSpace(testInputShape, sizeof(float))) {
+  const bool withData = !data.empty();
+  if (!withData && !fitsAddressSpace(testInputShape, sizeof(float))) {
     CV_Error(cv::Error::StsNoMem, "the input tensor does not fit the address space");
   }
   {
     // Zeros: where the values decide whether the library can run the model, the verdict must
     // not depend on what the memory held before.
-    cv::Mat inputBlob(testInputShape, CV_32F, cv::Scalar(0));
-    net.setInput(inputBlob, "", 1.0, cv::Scalar(0, 0, 0, 0));
+    if (!withData) data.emplace_back("", cv::Mat(testInputShape, CV_32F, cv::Scalar(0)));
+    for (const auto& [name, blob] : data) {
+      net.setInput(blob, name, 1.0, cv::Scalar(0, 0, 0, 0));
+    }
+    data.clear();
     net.forward(outputBlobs, outputNames);
   }
   Outputs outputs;
   for (size_t i = 0; i < outputBlobs.size(); ++i) {
     const cv::Mat& blob = outputBlobs[i];
-    outputs.outputs.push_back({i < outputNames.size() ? outputNames[i] : "",
-                               blob.empty()
-                                   ? cv::dnn::MatShape()
-                                   : cv::dnn::MatShape(blob.size.p, blob.size.p + blob.dims)});
+    OutputTensor output{i < outputNames.size() ? outputNames[i] : "", {}, {}};
+    if (!blob.empty()) output.shape.assign(blob.size.p, blob.size.p + blob.dims);
+    if (withData && !blob.empty()) {
+      cv::Mat values;
+      blob.convertTo(values, CV_32F);
+      values = values.isContinuous() ? values : values.clone();
+      output.values.assign(values.ptr<float>(), values.ptr<float>() + values.total());
+    }
+    outputs.outputs.push_back(std::move(output));
   }
   return outputs;
 }
@@ -91,6 +127,7 @@ ProbableLayer probableLayer(cv::dnn::Net& net) {
 std::vector<Finding> loadAndExecute(const CheckJob& job, FindingSink send, Captures& captures,
                                     const std::vector<std::string>& log) {
   std::vector<std::string> outputNames;
+  std::vector<std::pair<std::string, cv::Mat>> data;
   const cv::dnn::MatShape& userShape = job.userShape;
   cv::dnn::MatShape testInputShape = userShape;
   {
@@ -103,10 +140,13 @@ std::vector<Finding> loadAndExecute(const CheckJob& job, FindingSink send, Captu
       std::vector<cv::dnn::MatShape> modelInputShapes;
       net.getLayerShapes(cv::dnn::MatShape(), 0, layerInputShapes, modelInputShapes);
       send(InputShapes{modelInputShapes});
-      if (modelInputShapes.size() > 1 || (modelInputShapes.empty() && userShape.empty())) {
+      if (!job.inputFiles.empty()) {
+        data = dataInputs(job);
+      } else if (modelInputShapes.size() > 1 || (modelInputShapes.empty() && userShape.empty())) {
         return {};
+      } else if (userShape.empty()) {
+        testInputShape = modelInputShapes[0];
       }
-      if (userShape.empty()) testInputShape = modelInputShapes[0];
       outputNames = net.getUnconnectedOutLayersNames();
     } catch (...) {
       std::cerr.flush();
@@ -117,7 +157,7 @@ std::vector<Finding> loadAndExecute(const CheckJob& job, FindingSink send, Captu
     }
     send(Executing{});
     try {
-      return {execute(net, testInputShape, outputNames)};
+      return {execute(net, testInputShape, std::move(data), outputNames)};
     } catch (...) {
       std::cerr.flush();
       std::vector<Finding> last{executionFailureCause(std::current_exception())};

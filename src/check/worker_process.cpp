@@ -290,22 +290,22 @@ Ending runWorker(const CheckJob& job, double timeLimit,
   // however this process ends. Until then it only waits for its job, which is sent once it is
   // in: should this process end before, the job's pipe closes empty and the worker ends.
   std::fflush(nullptr);
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  HANDLE processJob = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  const BOOL started =
-      job != nullptr &&
-      SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
-      CreateProcessW(program.data(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                     &startup, &process);
+  const BOOL started = processJob != nullptr &&
+                       SetInformationJobObject(processJob, JobObjectExtendedLimitInformation,
+                                               &limits, sizeof limits) &&
+                       CreateProcessW(program.data(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process);
   closeAll({jobRead, reportWrite, sink, self});
-  if (started && !AssignProcessToJobObject(job, process.hProcess)) {
+  if (started && !AssignProcessToJobObject(processJob, process.hProcess)) {
     TerminateProcess(process.hProcess, 1);
-    closeAll({process.hThread, process.hProcess, job, jobWrite, reportRead});
+    closeAll({process.hThread, process.hProcess, processJob, jobWrite, reportRead});
     throw std::runtime_error("it cannot be tied to this process.");
   }
   if (!started) {
-    closeAll({job, jobWrite, reportRead});
+    closeAll({processJob, jobWrite, reportRead});
     throw std::runtime_error("");
   }
   CloseHandle(process.hThread);
@@ -342,7 +342,7 @@ Ending runWorker(const CheckJob& job, double timeLimit,
   const DWORD error = GetLastError();
   workerProcess = nullptr;
   CloseHandle(process.hProcess);
-  CloseHandle(job);
+  CloseHandle(processJob);
   if (timedOut) return {WorkerEnd::kTimeLimit, ""};
   if (!known) return {WorkerEnd::kUnknown, "error " + std::to_string(error)};
   if (code == 0) return {WorkerEnd::kFinished, "0"};

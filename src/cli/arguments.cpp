@@ -162,10 +162,10 @@ std::optional<Refusal> takeTimeLimit(std::vector<char*>& arguments, TimeLimit& t
         arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i + 2, arguments.size())));
     double seconds = 0;
     if (!readDecimalSeconds(value, seconds) || seconds <= 0) {
-      return Refusal{RefusalKind::kNotPositive, visibleText(value)};
+      return Refusal{RefusalKind::kTimeLimitNotPositive, visibleText(value)};
     }
     if (!(seconds >= kShortest && seconds <= kLongest)) {
-      return Refusal{RefusalKind::kOutOfRange, visibleText(value)};
+      return Refusal{RefusalKind::kTimeLimitOutOfRange, visibleText(value)};
     }
     timeLimit = {seconds, visibleText(value)};
     --i;
@@ -222,7 +222,7 @@ bool readTolerance(const std::string& text, double& value) {
 
 }  // namespace
 
-std::string takeTolerance(std::vector<char*>& arguments, ToleranceOption& tolerance) {
+std::optional<Refusal> takeTolerance(std::vector<char*>& arguments, ToleranceOption& tolerance) {
   for (size_t i = 1; i < arguments.size(); ++i) {
     if (std::strcmp(arguments[i], "--tolerance") != 0) continue;
     const std::string value = takeOptionAt(arguments, i);
@@ -230,22 +230,21 @@ std::string takeTolerance(std::vector<char*>& arguments, ToleranceOption& tolera
     Tolerance values;
     if (comma == std::string::npos || !readTolerance(value.substr(0, comma), values.relative) ||
         !readTolerance(value.substr(comma + 1), values.absolute)) {
-      return "The tolerance '" + visibleText(value) +
-             "' is not a relative and an absolute tolerance of 0 or more, such as 1e-3,1e-4.";
+      return Refusal{RefusalKind::kTolerance, visibleText(value)};
     }
     tolerance = {values, visibleText(value)};
     --i;
   }
-  return "";
+  return std::nullopt;
 }
 
-std::string takeDataFolder(std::vector<char*>& arguments, std::string& folder) {
+std::optional<Refusal> takeDataFolder(std::vector<char*>& arguments, std::string& folder) {
   for (size_t i = 1; i < arguments.size(); ++i) {
     if (std::strcmp(arguments[i], "--data") != 0) continue;
     const std::string value = takeOptionAt(arguments, i);
-    if (value.empty()) return "The option --data is not followed by the folder of the test data.";
+    if (value.empty()) return Refusal{RefusalKind::kNoDataFolder, ""};
     folder = value;
     --i;
   }
-  return "";
+  return std::nullopt;
 }

@@ -49,9 +49,15 @@ struct TimeLimit {
 };
 
 // An option's value that the run refuses, as given (made printable), and what is wrong with it.
-enum class RefusalKind { kNotPositive, kOutOfRange };
+enum class RefusalKind {
+  kTimeLimitNotPositive,
+  kTimeLimitOutOfRange,
+  kTolerance,
+  kNoDataFolder,
+  kDataWithShape,  // test data and shape arguments together
+};
 struct Refusal {
-  RefusalKind kind = RefusalKind::kNotPositive;
+  RefusalKind kind = RefusalKind::kTimeLimitNotPositive;
   std::string value;
 };
 
@@ -74,10 +80,9 @@ struct ToleranceOption {
 
 // Takes "--tolerance RTOL,ATOL" out of the arguments, wherever it stands. Both values are given,
 // separated by one comma, each a finite decimal of 0 or more (digits, with a fraction after a
-// point or not, and an exponent such as e-5 or not). Answers the red line that refuses any other
-// value, or "".
-std::string takeTolerance(std::vector<char*>& arguments, ToleranceOption& tolerance);
+// point or not, and an exponent such as e-5 or not); any other value is refused.
+std::optional<Refusal> takeTolerance(std::vector<char*>& arguments, ToleranceOption& tolerance);
 
-// Takes "--data DIR" out of the arguments, wherever it stands, and keeps the folder as typed.
-// Answers the red line that refuses the option without a folder, or "".
-std::string takeDataFolder(std::vector<char*>& arguments, std::string& folder);
+// Takes "--data DIR" out of the arguments, wherever it stands, and keeps the folder as typed; the
+// option without a folder is refused.
+std::optional<Refusal> takeDataFolder(std::vector<char*>& arguments, std::string& folder);

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "check/data_set.h"
 #include "check/explanation.h"
 #include "check/findings.h"
 #include "check/worker_process.h"
@@ -24,6 +25,7 @@ struct RunStarted {
   std::string modelPath;
   std::string modelFile;
   TimeLimit timeLimit;
+  bool explain = false;
 };
 
 struct OptionRefused {
@@ -66,9 +68,36 @@ struct Failed {
 
 struct Executable {};
 
+// The test data, read and matched to the model's inputs and outputs, before the model is loaded
+// (the folder as typed and the files' names, printable), or why they cannot be used.
+struct DataRead {
+  std::string folder;
+  ToleranceOption tolerance;
+  std::vector<std::string> inputFiles;
+  std::vector<std::string> inputNames;
+  std::vector<std::vector<std::int64_t>> inputShapes;
+};
+struct DataRefused {
+  std::string folder;
+  DataProblem problem;
+};
+
+// Each expected output held against the computed one, after the outputs; then, when any differs,
+// the verdict that the model computes other outputs.
+struct OutputsCompared {
+  std::vector<OutputComparison> comparisons;
+};
+struct OutputsDiffer {};
+
+// After a successful execution, the outputs' shapes against those that the model declares.
+struct DeclaredShapes {
+  std::vector<DeclaredShape> shapes;
+};
+
 struct Explained {
   Explanation explanation;
 };
 
 using Event = std::variant<RunStarted, OptionRefused, PathRefused, CheckStarted, Loaded, EmptyModel,
-                           InputReport, Executing, Outputs, Failed, Executable, Explained>;
+                           InputReport, Executing, Outputs, Failed, Executable, Explained, DataRead,
+                           DataRefused, OutputsCompared, OutputsDiffer, DeclaredShapes>;

@@ -49,6 +49,15 @@ nlohmann::json explanationDocument(const Explanation& explanation, const TimeLim
   return document;
 }
 
+const char* shapeMatchText(ShapeMatch match) {
+  switch (match) {
+    case ShapeMatch::kSame: return "same";
+    case ShapeMatch::kUnitDimensions: return "only in dimensions of size 1";
+    case ShapeMatch::kDifferent: break;
+  }
+  return "different";
+}
+
 }  // namespace
 
 JsonReporter::JsonReporter(std::ostream& out)
@@ -158,4 +167,67 @@ void JsonReporter::operator()(const Explained& explained) {
     if (ending.end == WorkerEnd::kTimeLimit) failure["timeLimit"] = run_.timeLimit.seconds;
   }
   document_["explanation"] = explanationDocument(explanation, run_.timeLimit);
+}
+
+void JsonReporter::operator()(const DataRead& data) {
+  nlohmann::json inputs = nlohmann::json::array();
+  for (size_t i = 0; i < data.inputFiles.size(); ++i) {
+    inputs.push_back({{"file", data.inputFiles[i]},
+                      {"name", data.inputNames[i]},
+                      {"shape", data.inputShapes[i]}});
+  }
+  document_["data"] = {{"folder", data.folder},
+                       {"tolerance",
+                        {{"relative", data.tolerance.values.relative},
+                         {"absolute", data.tolerance.values.absolute}}},
+                       {"inputs", inputs}};
+}
+
+void JsonReporter::operator()(const DataRefused& refused) {
+  document_["outcome"] = "not executable";
+  document_["data"] = {{"folder", refused.folder}};
+  document_["failure"] = {{"reason", dataProblemText(refused.problem)}};
+}
+
+void JsonReporter::operator()(const OutputsCompared& compared) {
+  nlohmann::json& comparisons = document_["comparison"];
+  comparisons = nlohmann::json::array();
+  for (const OutputComparison& output : compared.comparisons) {
+    const Comparison& comparison = output.comparison;
+    nlohmann::json entry = {{"name", output.name},
+                            {"file", output.file},
+                            {"expectedShape", output.expectedShape},
+                            {"computed", output.computed},
+                            {"matched", output.computed && comparison.matched}};
+    if (output.computed) {
+      entry["computedShape"] = output.computedShape;
+      entry["shapes"] = shapeMatchText(comparison.shapes);
+      entry["compared"] = comparison.compared;
+      entry["beyond"] = comparison.beyond;
+      entry["largestAbsolute"] = comparison.largestAbsolute;
+      entry["largestRelative"] = comparison.largestRelative;
+      if (comparison.compared > 0) {
+        entry["worst"] = {{"index", indexAt(comparison.worstIndex, output.expectedShape)},
+                          {"expected", comparison.worstExpected},
+                          {"computed", comparison.worstComputed}};
+      }
+    }
+    comparisons.push_back(entry);
+  }
+}
+
+void JsonReporter::operator()(const OutputsDiffer&) {
+  document_["outcome"] = "computes other outputs";
+  document_["stage"] = "finished";
+}
+
+void JsonReporter::operator()(const DeclaredShapes& declared) {
+  nlohmann::json& shapes = document_["declaredShapes"];
+  shapes = nlohmann::json::array();
+  for (const DeclaredShape& shape : declared.shapes) {
+    shapes.push_back({{"name", shape.name},
+                      {"shape", shape.computed},
+                      {"declared", shape.declared},
+                      {"shapes", shapeMatchText(shape.match)}});
+  }
 }

@@ -31,6 +31,11 @@ class JsonReporter : public Reporter {
   void operator()(const Failed& failed);
   void operator()(const Executable&);
   void operator()(const Explained& explained);
+  void operator()(const DataRead& data);
+  void operator()(const DataRefused& refused);
+  void operator()(const OutputsCompared& compared);
+  void operator()(const OutputsDiffer&);
+  void operator()(const DeclaredShapes& declared);
 
  private:
   std::ostream& out_;

@@ -1,6 +1,7 @@
 #include "report/text_reporter.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <sstream>
 
@@ -13,6 +14,21 @@ std::string shapeText(const cv::dnn::MatShape& shape, bool withTag) {
   printShape(shape, text);
   if (withTag) printLayoutTag(shape, text);
   return text.str();
+}
+
+std::string shapeText(const std::vector<std::int64_t>& shape) {
+  std::string text;
+  for (std::int64_t dimension : shape) {
+    text += (text.empty() ? "" : ", ") + std::to_string(dimension);
+  }
+  return "[" + text + "]";
+}
+
+// A number as the comparison lines show it: `digits` significant digits.
+std::string number(double value, int digits) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*g", digits, value);
+  return text;
 }
 
 std::string joined(const std::vector<std::string>& items, const std::string& separator) {
@@ -203,10 +219,28 @@ void TextReporter::operator()(const RunStarted& started) {
 }
 
 void TextReporter::operator()(const OptionRefused& refused) {
-  const std::string shown = "The time limit '" + refused.refusal.value + "'";
-  colored(Red, {refused.refusal.kind == RefusalKind::kNotPositive
-                    ? shown + " is not a number of seconds greater than 0."
-                    : shown + " is not a number of seconds from 0.001 to 10000000."});
+  const std::string& value = refused.refusal.value;
+  switch (refused.refusal.kind) {
+    case RefusalKind::kTimeLimitNotPositive:
+      colored(Red, {"The time limit '" + value + "' is not a number of seconds greater than 0."});
+      break;
+    case RefusalKind::kTimeLimitOutOfRange:
+      colored(Red, {"The time limit '" + value +
+                    "' is not a number of seconds from 0.001 to 10000000."});
+      break;
+    case RefusalKind::kTolerance:
+      colored(Red, {"The tolerance '" + value +
+                    "' is not a relative and an absolute tolerance of 0 or more, such as "
+                    "1e-3,1e-4."});
+      break;
+    case RefusalKind::kNoDataFolder:
+      colored(Red, {"The option --data is not followed by the folder of the test data."});
+      break;
+    case RefusalKind::kDataWithShape:
+      colored(Red, {"The test data give the input shapes: --data and shape arguments exclude "
+                    "each other."});
+      break;
+  }
 }
 
 void TextReporter::operator()(const PathRefused& refused) {
@@ -236,16 +270,26 @@ void TextReporter::operator()(const EmptyModel&) {
 }
 
 void TextReporter::operator()(const InputReport& inputs) {
-  if (inputs.next == InputsNext::kSeveralInputs) {
+  if (inputs.shapes.size() > 1) {
     line("Model inputs: " + std::to_string(inputs.shapes.size()));
     for (const cv::dnn::MatShape& shape : inputs.shapes) line(" " + shapeText(shape, false));
+  }
+  if (inputs.next == InputsNext::kSeveralInputs) {
     colored(Red, {"Not supported: Only models with a single input can be executed."});
     return;
   }
   if (inputs.shapes.empty()) {
     line("Model input shape: dynamic");
-  } else {
+  } else if (inputs.shapes.size() == 1) {
     line("Model input shape: " + shapeText(inputs.shapes[0], true));
+  }
+  if (data_) {
+    for (size_t i = 0; i < data_->inputFiles.size(); ++i) {
+      const cv::dnn::MatShape shape(data_->inputShapes[i].begin(), data_->inputShapes[i].end());
+      line("Input data: " + data_->inputFiles[i] + " " + shapeText(shape, true) +
+           (data_->inputFiles.size() > 1 ? " as '" + data_->inputNames[i] + "'" : ""));
+    }
+    return;
   }
   if (inputs.next == InputsNext::kShapeNeeded) {
     line("To test the execution, please provide the optional [ModelInputshape] (e.g. Verasko.exe " +
@@ -289,4 +333,88 @@ void TextReporter::operator()(const Explained& explained) {
   for (const std::string& text : explanationLines(explained.explanation, run_.timeLimit)) {
     line(text);
   }
+}
+
+std::string dataProblemText(const DataProblem& problem) {
+  switch (problem.kind) {
+    case DataProblemKind::kFolder: return problem.detail + ".";
+    case DataProblemKind::kFile: return problem.file + ": " + problem.detail + ".";
+    case DataProblemKind::kGraph:
+      return "The model's inputs and outputs cannot be read: " + problem.detail + ".";
+    case DataProblemKind::kInputCount:
+      return "The model has " + std::to_string(problem.count) + " input" +
+             (problem.count == 1 ? "" : "s") + ", the folder " + std::to_string(problem.files) +
+             " input file" + (problem.files == 1 ? "" : "s") + ".";
+    case DataProblemKind::kFileWithoutOutput:
+      return problem.file + " has no output of the model to match: the model has " +
+             std::to_string(problem.count) + " output" + (problem.count == 1 ? "" : "s") + ".";
+    case DataProblemKind::kOutputWithoutFile:
+      return "The model's output '" + problem.file + "' has no file: the folder has " +
+             std::to_string(problem.files) + " output file" + (problem.files == 1 ? "" : "s") + ".";
+  }
+  return "";
+}
+
+void TextReporter::operator()(const DataRead& data) {
+  data_ = data;
+}
+
+void TextReporter::operator()(const DataRefused& refused) {
+  colored(Red, {"Failed reading the test data in '" + refused.folder + "'",
+                dataProblemText(refused.problem)});
+}
+
+void TextReporter::operator()(const OutputsCompared& compared) {
+  for (const OutputComparison& output : compared.comparisons) {
+    const std::string name = "Output '" + output.name + "'";
+    if (!output.computed) {
+      line(name + " of " + output.file + " was not computed.");
+      continue;
+    }
+    const Comparison& comparison = output.comparison;
+    const std::string shapes = name + " has shape " + shapeText(output.computedShape, false) +
+                               " where " + output.file + " holds " +
+                               shapeText(output.expectedShape);
+    if (comparison.shapes == ShapeMatch::kDifferent) {
+      line(shapes + ".");
+      continue;
+    }
+    if (comparison.shapes == ShapeMatch::kUnitDimensions) {
+      line(shapes + ": they differ only in dimensions of size 1, so the values are compared.");
+    }
+    if (comparison.matched) {
+      line(name + " matches " + output.file + ": the largest difference is " +
+           number(comparison.largestAbsolute, 3) + ".");
+    } else if (comparison.compared == 0) {
+      line(name + " has no values to compare with " + output.file + ".");
+    } else {
+      line(name + " differs from " + output.file + ": " + std::to_string(comparison.beyond) +
+           " of " + std::to_string(comparison.compared) +
+           " values beyond the tolerance, the largest difference " +
+           number(comparison.largestAbsolute, 3) + "; at " +
+           shapeText(indexAt(comparison.worstIndex, output.expectedShape)) + " " +
+           number(comparison.worstExpected, 7) + " was expected and " +
+           number(comparison.worstComputed, 7) + " computed.");
+    }
+  }
+}
+
+void TextReporter::operator()(const OutputsDiffer&) {
+  colored(Red, {"The model runs with Lumetra Vision but computes other outputs than expected."});
+}
+
+void TextReporter::operator()(const DeclaredShapes& declared) {
+  if (!run_.explain) return;
+  std::vector<std::string> lines;
+  for (const DeclaredShape& shape : declared.shapes) {
+    if (shape.match == ShapeMatch::kSame) continue;
+    lines.push_back("Output '" + shape.name + "' has shape " + shapeText(shape.computed, false) +
+                    "; the model declares " + shapeText(shape.declared) +
+                    (shape.match == ShapeMatch::kUnitDimensions
+                         ? ", the same but for dimensions of size 1."
+                         : "."));
+  }
+  if (lines.empty()) return;
+  line("");
+  for (const std::string& text : lines) line(text);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ class TextReporter : public Reporter {
   void operator()(const Failed& failed);
   void operator()(const Executable&);
   void operator()(const Explained& explained);
+  void operator()(const DataRead& data);
+  void operator()(const DataRefused& refused);
+  void operator()(const OutputsCompared& compared);
+  void operator()(const OutputsDiffer&);
+  void operator()(const DeclaredShapes& declared);
 
  private:
   void line(const std::string& text);
@@ -40,6 +46,7 @@ class TextReporter : public Reporter {
   bool console_;
   RunStarted run_;
   CheckStarted check_;
+  std::optional<DataRead> data_;
 };
 
 // The words that the JSON document repeats: the reason line of a failure, and how a worker that
@@ -47,6 +54,7 @@ class TextReporter : public Reporter {
 std::string failureReason(Stage stage, const FailureReason& reason, const TimeLimit& timeLimit,
                           std::uint64_t memoryBudget);
 std::string cutShortText(const Ending& ending, const TimeLimit& timeLimit);
+std::string dataProblemText(const DataProblem& problem);
 
 // The explanation as lines of text, the empty line before it included; none for nothing to say.
 std::vector<std::string> explanationLines(const Explanation& explanation,

@@ -89,7 +89,7 @@ TEST(ExecutionStage, WarnsOnlyWhenTheUserContradictsADeclaredShape) {
 }
 
 TEST(OutputReport, AnEmptyBlobIsFollowedByAnEmptyLine) {
-  EXPECT_EQ(textOf({Outputs{{{"none", {}}, {"last", {2, 3, 4, 5, 6}}}}}),
+  EXPECT_EQ(textOf({Outputs{{{"none", {}, {}}, {"last", {2, 3, 4, 5, 6}, {}}}}}),
             "Model outputs: 2\nLayer: 'none' []\n\nLayer: 'last' [2, 3, 4, 5, 6]\n");
 }
 
@@ -124,7 +124,8 @@ TEST(Explanation, AWorkerThatEndsBeforeItExplainsLeavesOnlyWhy) {
 // does not decode as its kind is passed over.
 TEST(FrameReader, PiecesThatEndAnywhereGiveTheFindingsAsSent) {
   std::vector<Finding> sent;
-  for (int i = 0; i < 50; ++i) sent.push_back(Outputs{{{std::to_string(i), {i, -1}}, {"x", {}}}});
+  for (int i = 0; i < 50; ++i)
+    sent.push_back(Outputs{{{std::to_string(i), {i, -1}, {0.5f, -2}}, {"x", {}, {}}}});
   sent.push_back(GraphNode{std::string(5000, 'n'), std::string(3, '\0'), "d", 2, 3, {0, 7}});
   sent.push_back(NodeRejection{kUnknownNode, "T", "n", "d", "w\nv", true});
   sent.push_back(CheckFailure{Cause::kMemory, ""});
@@ -146,7 +147,7 @@ TEST(FrameReader, PiecesThatEndAnywhereGiveTheFindingsAsSent) {
   for (const Finding& finding : sent) expected.push_back(encodeFinding(finding));
   EXPECT_EQ(taken, expected);
   std::optional<CheckJob> job;
-  const std::string request = encodeJob({"m\n.onnx", {1, -3}, true});
+  const std::string request = encodeJob({"m\n.onnx", {1, -3}, true, {"a", "b"}, {"", "x"}});
   reader.append(request.data(), request.size());
   ASSERT_TRUE(reader.take(job) && job);
   EXPECT_EQ(encodeJob(*job), request);
