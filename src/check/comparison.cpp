@@ -41,7 +41,9 @@ Comparison compareTensors(const std::vector<std::int64_t>& expectedShape,
     const double got = computed[i];
     double difference = 0;
     double excess = -kInfinity;
-    if (std::isnan(want) || std::isnan(got)) {
+    if (std::isnan(want) && std::isnan(got)) {
+      excess = -kInfinity;
+    } else if (std::isnan(want) || std::isnan(got)) {
       excess = kInfinity;
     } else if (std::isinf(want) || std::isinf(got)) {
       difference = want == got ? 0 : kInfinity;

@@ -1,6 +1,6 @@
 // The library's output against the expected one, by NumPy's allclose rule: a value is close when
-// |computed - expected| <= absolute + relative * |expected|. NaN is never close, not even to NaN;
-// an infinity is close to the same infinity alone.
+// |computed - expected| <= absolute + relative * |expected|. NaN is close to NaN alone, as the
+// ONNX test runners take it; an infinity is close to the same infinity alone.
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,7 @@ ShapeMatch matchOf(const std::vector<std::int64_t>& expected, const std::vector<
 
 // Values are compared only when the shapes match, with or without unit dimensions, and the value
 // counts agree. The relative difference is |difference| / |expected|: 0 where both are 0, and
-// infinite where only the expected value is 0. A NaN on either side is beyond tolerance but adds
+// infinite where only the expected value is 0. A NaN against a number is beyond tolerance but adds
 // to neither largest difference; two different infinities differ infinitely. The worst value is
 // the one furthest beyond tolerance (a NaN or infinite difference first), or, when every value is
 // close, the one of the largest absolute difference; its index is the flat row-major one.

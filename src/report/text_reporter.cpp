@@ -1,6 +1,7 @@
 #include "report/text_reporter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -26,6 +27,8 @@ std::string shapeText(const std::vector<std::int64_t>& shape) {
 
 // A number as the comparison lines show it: `digits` significant digits.
 std::string number(double value, int digits) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
   char text[32];
   std::snprintf(text, sizeof text, "%.*g", digits, value);
   return text;

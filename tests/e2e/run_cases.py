@@ -14,6 +14,11 @@
         with the same status and lines. --once runs each once, with both options, for the builds
         whose runs cost most: no signal, no hang, no standard error, a valid document with the
         status. A missing corpus skips (77), or fails with --required.
+    run_cases.py data BINARY TEST_DATA TABLE [--wine] [--required]
+        every test of the ONNX test data (TEST_DATA/<group>/<test>/model.onnx) with --data on its
+        test_data_set_0 and --json: no signal, no hang, no standard error, a valid document with
+        the status. Writes the outcomes by operator family to TABLE (Markdown). Missing test data
+        skips (77), or fails with --required.
 
 Every run's environment is built anew: nothing of the caller's (OPENCV_*, NO_COLOR, TERM) counts.
 """
@@ -479,6 +484,92 @@ def run_corpus(binary, corpus, flags):
     return 1 if failed else 0
 
 
+OUTCOMES = ["matches", "differs", "shape differs", "fails to load or run", "data not taken"]
+
+
+def data_outcome(document):
+    """The outcome of one run with test data, from its JSON document."""
+    if document.get("outcome") == "executable":
+        return "matches"
+    if document.get("outcome") == "computes other outputs":
+        shapes = [c.get("shapes") == "different" or not c.get("computed")
+                  for c in document.get("comparison", [])]
+        return "shape differs" if any(shapes) else "differs"
+    if "data" in document and "inputs" not in document["data"]:
+        return "data not taken"
+    return "fails to load or run"
+
+
+def operator_family(model, test):
+    """The operator a test is about: the model's one operator type, or among several the one the
+    test is named after ("test_softmax_axis_0_expanded": Softmax), or the first."""
+    import onnx
+    types = []
+    for node in onnx.load(model, load_external_data=False).graph.node:
+        if node.op_type not in types:
+            types.append(node.op_type)
+    if not types:
+        return "(none)"
+    name = test[len("test_"):].replace("_", "").lower()
+    named = [t for t in types if name.startswith(t.lower())]
+    return max(named, key=len) if named else types[0]
+
+
+def run_data(binary, test_data, table, flags):
+    """Every test with a data set, with --data and --json; the outcomes by family to `table`."""
+    tests = sorted(
+        (group, test) for group in (os.listdir(test_data) if os.path.isdir(test_data) else [])
+        for test in os.listdir(os.path.join(test_data, group))
+        if os.path.isdir(os.path.join(test_data, group, test, "test_data_set_0")))
+    if not tests:
+        print(f"no test data at {test_data}")
+        return 1 if "--required" in flags else 77
+    prefix = wine_loader(binary) if "--wine" in flags else []
+    if prefix:
+        start_wine(prefix)
+
+    def one(group_test):
+        folder = os.path.join(test_data, *group_test)
+        run = run_piped(prefix + [binary, os.path.join(folder, "model.onnx"), "--data",
+                                  os.path.join(folder, "test_data_set_0"), "--json"],
+                        environment({}), None)
+        out, err, code = run[0].replace(b"\r\n", b"\n"), WINE_NOTE.sub(b"", run[1]), run[2]
+        problems = combined_problems((out, err, code))
+        try:
+            outcome = data_outcome(json.loads(out))
+        except (ValueError, AttributeError):
+            outcome = "fails to load or run"
+        return group_test, operator_family(os.path.join(folder, "model.onnx"), group_test[1]), \
+            outcome, problems
+
+    families = {}
+    other = []
+    failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
+        for (group, test), family, outcome, problems in pool.map(one, tests):
+            if problems:
+                failed += 1
+                print(f"FAIL {group}/{test}: " + "; ".join(problems))
+            families.setdefault(family, dict.fromkeys(OUTCOMES, 0))[outcome] += 1
+            if outcome in ("differs", "shape differs"):
+                other.append(f"{group}/{test} ({outcome})")
+    rows = ["| family | tests | " + " | ".join(OUTCOMES) + " |",
+            "| --- | ---: |" + " ---: |" * len(OUTCOMES)]
+    totals = dict.fromkeys(OUTCOMES, 0)
+    for family in sorted(families, key=str.lower):
+        counts = families[family]
+        for outcome in OUTCOMES:
+            totals[outcome] += counts[outcome]
+        rows.append(f"| {family} | {sum(counts.values())} | " +
+                    " | ".join(str(counts[o] or "") for o in OUTCOMES) + " |")
+    rows.append(f"| all | {len(tests)} | " + " | ".join(str(totals[o]) for o in OUTCOMES) + " |")
+    with open(table, "w", encoding="utf-8") as f:
+        f.write("\n".join(rows) + "\n\nTests that compute other outputs:\n\n" +
+                "".join(f"- {test}\n" for test in other))
+    print("\n".join(rows[-1:]) + f"\n{len(tests) - failed} passed, {failed} failed; table: {table}")
+    return 1 if failed else 0
+
+
 def main():
     mode, binary, *rest = sys.argv[1:]
     binary = os.path.abspath(binary)
@@ -498,6 +589,8 @@ def main():
                                   "memory": "--memory" in flags})
     if mode == "corpus":
         return run_corpus(binary, rest[0], rest[1:])
+    if mode == "data":
+        return run_data(binary, rest[0], rest[1], rest[2:])
     sys.exit(__doc__)
 
 

@@ -139,12 +139,12 @@ TEST(CompareTensors, AllcloseScalesByTheExpectedValue) {
   EXPECT_TRUE(std::isinf(close.largestRelative));
 }
 
-TEST(CompareTensors, NanIsNeverCloseAndOnlyEqualInfinitiesAre) {
+TEST(CompareTensors, NanIsCloseToNanAloneAndOnlyEqualInfinitiesAre) {
   const double inf = INFINITY;
-  const Comparison special =
-      compareTensors({1, 4}, {NAN, inf, inf, 1}, {4}, {NAN, INFINITY, -INFINITY, 1}, {});
+  const Comparison special = compareTensors({1, 5}, {NAN, inf, inf, 1, NAN}, {5},
+                                            {NAN, INFINITY, -INFINITY, 1, 2}, {});
   EXPECT_EQ(special.beyond, 2u);
-  EXPECT_EQ(special.worstIndex, 0u);
+  EXPECT_EQ(special.worstIndex, 2u);
   EXPECT_EQ(special.largestAbsolute, inf);
   const Comparison different =
       compareTensors({2, 3}, std::vector<double>(6), {3, 2}, std::vector<float>(6), {});
