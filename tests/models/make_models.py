@@ -304,9 +304,9 @@ def data_files(folder):
 
 
 def data_sets(folder):
-    """Test data for --data beside the models, in data/<name>/: sets that match, that differ (the
-    library's Softmax over the last axis of a 3-D input, expected values off by 0.01), inputs
-    matched by their names, and folders that cannot be used."""
+    """Test data for --data beside the models, in data/<name>/: sets that match, that differ (a
+    Softmax over the last axis of a 3-D input, which the library computes wrong; expected values
+    off by 0.01), inputs matched by their names, and folders that cannot be used."""
     data = os.path.join(folder, "data")
     rng = np.random.default_rng(11)
 
@@ -333,14 +333,14 @@ def data_sets(folder):
     x = rng.standard_normal((2, 2, 3)).astype(np.float32)
     e = np.exp(x - x.max(axis=-1, keepdims=True))
     write("softmax", {"input_0": x, "output_0": e / e.sum(axis=-1, keepdims=True)})
-    # 4.7.0 gives the 1-D Concat a second dimension of size 1.
+    # The library gives the 1-D Concat a second dimension of size 1.
     save((folder, "concat_1d.onnx"), [helper.make_node("Concat", ["x", "x"], ["y"], axis=0)],
          [tensor("x", [2])], [tensor("y", [4])])
     x = rng.standard_normal(2).astype(np.float32)
     write("concat_1d", {"input_0": x, "output_0": np.concatenate([x, x])})
     save((folder, "sub.onnx"), [helper.make_node("Sub", ["left", "right"], ["difference"])],
-         [tensor("left", [1, 3]), tensor("right", [2, 3])], [tensor("difference", [2, 3])])
-    left = rng.standard_normal((1, 3)).astype(np.float32)
+         [tensor("left", [2, 3]), tensor("right", [2, 3])], [tensor("difference", [2, 3])])
+    left = rng.standard_normal((2, 3)).astype(np.float32)
     right = rng.standard_normal((2, 3)).astype(np.float32)
     # The inputs in the other order than the graph's, named as its inputs.
     write("sub", {"input_0": right, "input_1": left, "output_0": left - right},
