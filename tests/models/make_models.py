@@ -305,7 +305,7 @@ def data_files(folder):
 
 def data_sets(folder):
     """Test data for --data beside the models, in data/<name>/: sets that match, that differ (a
-    Softmax over the last axis of a 3-D input, which the library computes wrong; expected values
+    Softmax over the last axis of a 3-D input, which the library takes over axis 1; expected values
     off by 0.01), inputs matched by their names, and folders that cannot be used."""
     data = os.path.join(folder, "data")
     rng = np.random.default_rng(3)
