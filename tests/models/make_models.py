@@ -303,6 +303,73 @@ def data_files(folder):
         out.write(typed.SerializeToString())
 
 
+def data_sets(folder):
+    """Test data for --data beside the models, in data/<name>/: sets that match, that differ (a
+    Softmax over the last axis of a 3-D input, which the library takes over axis 1; expected values
+    off by 0.01), inputs matched by their names, and folders that cannot be used."""
+    data = os.path.join(folder, "data")
+    rng = np.random.default_rng(3)
+
+    def write(name, files, npy=False, names=None):
+        """The arrays as files of the set `name`; a tensor is named as its file or by `names`."""
+        os.makedirs(os.path.join(data, name), exist_ok=True)
+        for file_name, array in files.items():
+            path = os.path.join(data, name, file_name)
+            if npy:
+                np.save(path + ".npy", array)
+            else:
+                proto = numpy_helper.from_array(array, (names or {}).get(file_name, file_name))
+                with open(path + ".pb", "wb") as out:
+                    out.write(proto.SerializeToString())
+
+    save((folder, "relu.onnx"), [helper.make_node("Relu", ["x"], ["y"])], [tensor("x", [1, 3])],
+         [tensor("y", [1, 3])])
+    x = rng.standard_normal((1, 3)).astype(np.float32)
+    write("relu", {"input_0": x, "output_0": np.maximum(x, 0)})
+    write("relu_npy", {"input_0": x, "output_0": np.maximum(x, 0)}, npy=True)
+    write("relu_near", {"input_0": x, "output_0": np.maximum(x, 0) + np.float32(0.01)})
+    save((folder, "softmax.onnx"), [helper.make_node("Softmax", ["x"], ["y"])],
+         [tensor("x", [2, 2, 3])], [tensor("y", [2, 2, 3])])
+    x = rng.standard_normal((2, 2, 3)).astype(np.float32)
+    e = np.exp(x - x.max(axis=-1, keepdims=True))
+    write("softmax", {"input_0": x, "output_0": e / e.sum(axis=-1, keepdims=True)})
+    # The library gives the 1-D Concat a second dimension of size 1.
+    save((folder, "concat_1d.onnx"), [helper.make_node("Concat", ["x", "x"], ["y"], axis=0)],
+         [tensor("x", [2])], [tensor("y", [4])])
+    x = rng.standard_normal(2).astype(np.float32)
+    write("concat_1d", {"input_0": x, "output_0": np.concatenate([x, x])})
+    save((folder, "sub.onnx"), [helper.make_node("Sub", ["left", "right"], ["difference"])],
+         [tensor("left", [2, 3]), tensor("right", [2, 3])], [tensor("difference", [2, 3])])
+    left = rng.standard_normal((2, 3)).astype(np.float32)
+    right = rng.standard_normal((2, 3)).astype(np.float32)
+    # The inputs in the other order than the graph's, named as its inputs.
+    write("sub", {"input_0": right, "input_1": left, "output_0": left - right},
+          names={"input_0": "right", "input_1": "left", "output_0": "difference"})
+
+    x = rng.standard_normal((1, 3)).astype(np.float32)
+    y = np.maximum(x, 0)
+    write("no_output", {"input_0": x})
+    write("extra_output", {"input_0": x, "output_0": y, "output_1": y})
+    write("gap", {"input_0": x, "input_2": x, "output_0": y})
+    write("both_formats", {"input_0": x, "output_0": y})
+    write("both_formats", {"input_0": x}, npy=True)
+    write("truncated", {"input_0": x, "output_0": y})
+    path = os.path.join(data, "truncated", "output_0.pb")
+    with open(path, "rb") as f:
+        whole = f.read()
+    with open(path, "wb") as f:
+        f.write(whole[:-4])
+    write("bad_header", {"input_0": x, "output_0": y}, npy=True)
+    path = os.path.join(data, "bad_header", "input_0.npy")
+    with open(path, "rb") as f:
+        whole = f.read()
+    with open(path, "wb") as f:
+        f.write(whole.replace(b"'descr'", b"'dexcr'", 1))
+    write("string", {"input_0": np.array([["a", "b", "c"]], dtype=object), "output_0": y})
+    with open(os.path.join(data, "not_a_folder"), "wb") as f:
+        f.write(b"a file where a folder of test data belongs\n")
+
+
 def special_files(folder):
     """Entries that are neither files nor folders; Windows has none of them."""
     if os.name != "posix":
@@ -323,6 +390,7 @@ def main():
     worker_ends(folder)
     not_models(folder)
     data_files(folder)
+    data_sets(folder)
     special_files(folder)
 
 
