@@ -57,6 +57,7 @@ std::vector<std::string> inOrder(const fs::path& dir, const std::string& prefix,
 
 std::variant<DataFiles, std::string> findDataFiles(const std::string& dir) {
   std::error_code error;
+  if (!fs::exists(dir, error)) return std::string("The folder does not exist");
   if (!fs::is_directory(dir, error)) return std::string("The data path is not a folder");
   Numbered inputs, outputs;
   fs::directory_iterator entry(dir, error);

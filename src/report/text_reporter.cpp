@@ -29,6 +29,7 @@ std::string shapeText(const std::vector<std::int64_t>& shape) {
 std::string number(double value, int digits) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  if (value == 0) return "0";  // -0 as well
   char text[32];
   std::snprintf(text, sizeof text, "%.*g", digits, value);
   return text;

@@ -120,8 +120,9 @@ def expected_text(written, texts, argument_texts):
     """The expected output: $path is the model path as typed and $model its file name; a JSON
     document stands in place of the text, the text's opening empty line included."""
     arguments = texts["$arguments"]
-    paths = [a for i, a in enumerate(arguments) if a not in ("--explain", "--json", "--time-limit")
-             and (i == 0 or arguments[i - 1] != "--time-limit")]
+    valued = ("--time-limit", "--data", "--tolerance")
+    paths = [a for i, a in enumerate(arguments) if a not in ("--explain", "--json") + valued
+             and (i == 0 or arguments[i - 1] not in valued)]
     path = paths[0] if paths else ""
     written = expand(written.rstrip(" "),
                      {"{" + k + "}": v for k, v in texts.items() if not k.startswith("$")})

@@ -174,7 +174,7 @@ TEST(FindDataFiles, NumbersRunFromZeroWithoutGapsInOneFormat) {
   touch("input_0.npy");
   EXPECT_EQ(answer(), "The folder has both input_0.pb and input_0.npy");
   fs::remove_all(dir);
-  EXPECT_EQ(answer(), "The data path is not a folder");
+  EXPECT_EQ(answer(), "The folder does not exist");
 }
 
 TEST(ReadGraphSignature, InputsWithoutInitializersAndSymbolicDimensions) {
