@@ -78,9 +78,7 @@ std::uint64_t cgroupRoom() {
 std::uint64_t addressSpaceRoom() {
   struct rlimit limit {};
   if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnknown;
-  const std::uint64_t held = numberAfter("/proc/self/status", "VmSize:", 1024);
-  // Nothing left is still a budget: 1 byte, which reads as 0.0 GiB.
-  return limit.rlim_cur > held ? limit.rlim_cur - held : 1;
+  return roomUnder(limit.rlim_cur, numberAfter("/proc/self/status", "VmSize:", 1024));
 }
 
 std::uint64_t smallerKnown(std::uint64_t a, std::uint64_t b) {
@@ -108,6 +106,11 @@ std::uint64_t measureBudget() {
 std::uint64_t memoryBudget() {
   static const std::uint64_t budget = measureBudget();
   return budget;
+}
+
+std::uint64_t roomUnder(std::uint64_t limit, std::uint64_t held) {
+  // Nothing left is still a budget: 1 byte, which reads as 0.0 GiB.
+  return limit > held ? limit - held : 1;
 }
 
 std::uint64_t addressSpaceLimit(std::uint64_t held, std::uint64_t budget, std::uint64_t current) {

@@ -10,6 +10,9 @@
 // address-space limit set by the caller leaves; 0 when none can be read. Read once, then kept.
 std::uint64_t memoryBudget();
 
+// What an address-space limit leaves beside what the process holds; 1 byte when nothing.
+std::uint64_t roomUnder(std::uint64_t limit, std::uint64_t held);
+
 // The address-space limit that leaves `budget` bytes beside the `held` that the process holds
 // already, or 0 to keep `current` (no limit: UINT64_MAX): the figures are not known, or the
 // caller's limit is as low already.

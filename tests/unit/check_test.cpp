@@ -9,9 +9,11 @@
 
 #include "check/diagnosis.h"
 #include "check/explanation.h"
+#include "check/library_log.h"
 #include "check/memory_budget.h"
 #include "check/model_check.h"
 #include "check/protocol.h"
+#include "report/json_reporter.h"
 #include "report/text.h"
 #include "report/text_reporter.h"
 
@@ -58,10 +60,14 @@ TEST(LoadFailureReason, CapturedTextDecidesAloneWhenThereIsAnyAndOtherFailuresSp
   EXPECT_EQ(loadReason("", std::make_exception_ptr(std::runtime_error("disk"))), "disk");
   EXPECT_EQ(loadReason("", std::make_exception_ptr(42)),
             "The library failed with an unknown error.");
+  // What failed inside a node comes wrapped in the importer's words.
+  EXPECT_EQ(loadReason("", libraryError("Node [Constant]:(c) parse error: std::bad_alloc")),
+            "The model needs more memory than is available.");
 }
 
 TEST(VisibleText, C1ControlsAreEscapedAndTheRestOfUtf8Stays) {
   EXPECT_EQ(visibleText("\xc2\x9f\xc2\xa0\x80\xff\x7f"), "\\u009f\xc2\xa0\\x80\xff\\x7f");
+  EXPECT_EQ(visibleText("a\xc4\x80"), "a\xc4\x80");  // a sequence that ends the text
 }
 
 TEST(InputReport, SeveralInputsAreListedWithoutTagsAndRejected) {
@@ -101,6 +107,8 @@ TEST(MemoryBudget, TheAddressSpaceLimitLeavesTheBudgetBesideWhatIsHeld) {
   EXPECT_EQ(addressSpaceLimit(0, 1000, UINT64_MAX), 0u);  // nothing known of what is held
   EXPECT_EQ(addressSpaceLimit(300, 0, UINT64_MAX), 0u);
   EXPECT_EQ(addressSpaceLimit(UINT64_MAX - 5, 1000, UINT64_MAX), 0u);
+  EXPECT_EQ(roomUnder(5000, 300), 4700u);
+  EXPECT_EQ(roomUnder(100, 300), 1u);  // nothing left is still a budget, not none
 }
 
 // The worker ended before its diagnostics pass, or before an explanation without a list.
@@ -115,6 +123,47 @@ TEST(Explanation, AWorkerThatEndsBeforeItExplainsLeavesOnlyWhy) {
         (std::vector<std::string>{"", std::string(listed ? "The list" : "The explanation") +
                                           " is incomplete: the library crashed with SIGSEGV."}));
   }
+}
+
+// A layer that the library made of a node, named after it with a suffix, or one of its own; a
+// node that says it reads its own output reads nothing.
+TEST(Explanation, AStoppingLayerNamesTheGraphNodeItStandsFor) {
+  for (const bool own : {false, true}) {
+    Explanation explanation;
+    noteExplanation(GraphNode{"onnx_node!blk/flat", "Flatten", "ai.onnx", 1, 1, {0}}, explanation);
+    noteExplanation(GraphEnd{""}, explanation);
+    noteExplanation(
+        StoppingLayer{own ? "[Reshape]:(own)" : "[Reshape]:(onnx_node!blk/flat/reshape)", {}, ""},
+        explanation);
+    finishExplanation(explanation, std::nullopt);
+    EXPECT_TRUE(explanation.nodes.at(0).feeders.empty());
+    EXPECT_EQ(explanationLines(explanation, {}).at(2),
+              own ? "Graph node: none, a layer of the library's own"
+                  : "Graph node: [Flatten]:(onnx_node!blk/flat)");
+    std::ostringstream document;
+    JsonReporter reporter(document);
+    reporter.report(Explained{explanation});
+    reporter.finish(-1);
+    EXPECT_EQ(document.str().find("\"graphNodeType\":\"Flatten\"") == std::string::npos, own);
+  }
+}
+
+// A node that the graph does not have is told by what the library logged of it.
+TEST(DiagnosticsLog, ANodeOutsideTheGraphIsReadFromItsHeader) {
+  const GraphNodes none;
+  DiagnosticsLog log(none, "", "");
+  const std::string prefix = "[ INFO:0@0.1] global onnx_importer.cpp:10 ";
+  const std::string header = "1 inputs and 1 outputs: [FooBar]:(onnx_node!x) from domain='ai.onnx'";
+  EXPECT_FALSE(log.take(prefix + "populateNet DNN/ONNX: start diagnostic run!\n"));
+  EXPECT_FALSE(log.take(prefix + "handleNode DNN/ONNX: processing node with " + header + "\n"));
+  const std::optional<NodeRejection> rejection =
+      log.take(prefix + "handleNode DNN/ONNX: Potential problem during processing node with " +
+               header + "\nerror: (-5:Bad argument) no such layer in function 'f'\n");
+  ASSERT_TRUE(rejection);
+  EXPECT_EQ(rejection->node, kUnknownNode);
+  EXPECT_EQ(
+      rejection->type + " " + rejection->name + " " + rejection->domain + ": " + rejection->words,
+      "FooBar onnx_node!x ai.onnx: no such layer");
 }
 
 }  // namespace

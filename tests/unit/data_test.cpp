@@ -141,8 +141,8 @@ TEST(CompareTensors, AllcloseScalesByTheExpectedValue) {
 
 TEST(CompareTensors, NanIsCloseToNanAloneAndOnlyEqualInfinitiesAre) {
   const double inf = INFINITY;
-  const Comparison special = compareTensors({1, 5}, {NAN, inf, inf, 1, NAN}, {5},
-                                            {NAN, INFINITY, -INFINITY, 1, 2}, {});
+  const Comparison special =
+      compareTensors({1, 5}, {NAN, inf, inf, 1, NAN}, {5}, {NAN, INFINITY, -INFINITY, 1, 2}, {});
   EXPECT_EQ(special.beyond, 2u);
   EXPECT_EQ(special.worstIndex, 2u);
   EXPECT_EQ(special.largestAbsolute, inf);

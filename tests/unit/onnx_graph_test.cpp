@@ -51,7 +51,8 @@ TEST(ReadGraphNodes, NodesReadTheFirstEarlierProducerOfEachUndeclaredValue) {
   const std::string model =
       field(7, node(std::string("w\0x", 3), {}, {"w"}) + node("a", {"x", "w"}, {"y"}) + weights +
                    node("", {"y", "y"}, {"", "z"}) + node("a", {"z", "later", "x"}, {"y"}) +
-                   node("d", {"y"}, {"later"}) + node("", {"y"}, {""}) + field(11, field(1, "x")));
+                   node("d", {"y"}, {"later"}, field(7, "com.x")) + node("", {"y"}, {""}) +
+                   field(11, field(1, "x")));
   EXPECT_EQ(feeds(model),
             (std::vector<std::pair<std::string, std::vector<size_t>>>{{"onnx_node!w", {}},
                                                                       {"onnx_node!a", {}},
@@ -59,9 +60,9 @@ TEST(ReadGraphNodes, NodesReadTheFirstEarlierProducerOfEachUndeclaredValue) {
                                                                       {"onnx_node!a", {2}},
                                                                       {"onnx_node!d", {1}},
                                                                       {"", {1}}}));
-  const GraphNode third = std::get<GraphNodes>(read(model))[2];
-  EXPECT_EQ(loggedNodeHeader(third) + " " + third.domain,
-            "2 inputs and 2 outputs: [Op]:(onnx_node_output_1!z) ai.onnx");
+  const GraphNodes nodes = std::get<GraphNodes>(read(model));
+  EXPECT_EQ(loggedNodeHeader(nodes[2]) + " " + nodes[2].domain + " " + nodes[4].domain,
+            "2 inputs and 2 outputs: [Op]:(onnx_node_output_1!z) ai.onnx com.x");
 }
 
 TEST(ReadGraphNodes, ANodeReadsWhatItsSubgraphsReadFromOutside) {
