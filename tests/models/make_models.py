@@ -366,6 +366,7 @@ def data_sets(folder):
     with open(path, "wb") as f:
         f.write(whole.replace(b"'descr'", b"'dexcr'", 1))
     write("string", {"input_0": np.array([["a", "b", "c"]], dtype=object), "output_0": y})
+    write("zero_dimension", {"input_0": np.zeros((1, 0), np.float32), "output_0": y})
     with open(os.path.join(data, "not_a_folder"), "wb") as f:
         f.write(b"a file where a folder of test data belongs\n")
 

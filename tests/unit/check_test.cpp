@@ -144,7 +144,7 @@ TEST(Explanation, AStoppingLayerNamesTheGraphNodeItStandsFor) {
     JsonReporter reporter(document);
     reporter.report(Explained{explanation});
     reporter.finish(-1);
-    EXPECT_EQ(document.str().find("\"graphNodeType\":\"Flatten\"") == std::string::npos, own);
+    EXPECT_EQ(document.str().find("\"graphNodeType\"") == std::string::npos, own);
   }
 }
 

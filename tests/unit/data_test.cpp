@@ -54,6 +54,11 @@ TEST(ReadTensorProto, RawAndTypedDataPackedOrNot) {
   EXPECT_EQ(x.name, "x");
   EXPECT_EQ(x.type, "float");
   EXPECT_EQ(x.values, (std::vector<double>{1.5, -2}));
+  // The same values packed in float_data, little-endian too.
+  EXPECT_EQ(tensor(read(proto, field(1, varint(2)) + number(2, 1) +
+                                   field(4, std::string("\0\0\xc0\x3f\0\0\0\xc0", 8))))
+                .values,
+            x.values);
   // int8 -3 is written sign-extended in ten bytes; float16 keeps its bits in int32_data.
   EXPECT_EQ(tensor(read(proto,
                         number(1, 2) + number(2, 3) + field(5, varint(uint64_t(-3)) + varint(127))))
