@@ -118,13 +118,25 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   if (withData || options.declaredShapes) signature = readGraphSignature(modelPath);
   CheckJob job{modelPath, userShape, options.explain, {}, {}};
   DataSet data;
+  // Test data that do not fit a model whose graph cannot be read or has no inputs: the library's
+  // own verdict on loading it comes first (no model file, an empty network), then this.
+  std::optional<DataRefused> afterLoad;
   if (withData) {
     auto read = readDataSet(options.dataFolder, signature);
     if (const DataProblem* problem = std::get_if<DataProblem>(&read)) {
-      reporter.report(DataRefused{visibleText(options.dataFolder), printable(*problem)});
-      return -1;
+      const DataRefused refused{visibleText(options.dataFolder), printable(*problem)};
+      const bool modelsFault = problem->kind == DataProblemKind::kGraph ||
+                               (problem->kind == DataProblemKind::kInputCount && !problem->count);
+      if (!modelsFault) {
+        reporter.report(refused);
+        return -1;
+      }
+      afterLoad = refused;
+    } else {
+      data = std::move(std::get<DataSet>(read));
     }
-    data = std::move(std::get<DataSet>(read));
+  }
+  if (withData && !afterLoad) {
     job.inputFiles = data.inputFiles;
     job.inputNames = data.inputNames;
     DataRead shown{visibleText(options.dataFolder), options.tolerance, {}, {}, data.inputShapes};
@@ -143,6 +155,7 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   Explanation explanation;
   bool explaining = false;
   const auto onFinding = [&](const Finding& received) {
+    if (afterLoad && status) return;  // refused: nothing more counts
     const Finding finding = printable(received, modelPath);
     if (std::holds_alternative<Loaded>(finding) || std::holds_alternative<Executing>(finding)) {
       if (std::holds_alternative<Executing>(finding)) {
@@ -153,6 +166,9 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
     } else if (std::holds_alternative<EmptyModel>(finding)) {
       reporter.report(EmptyModel{});
       status = 0;
+    } else if (afterLoad && std::holds_alternative<InputShapes>(finding)) {
+      reporter.report(*afterLoad);
+      status = -1;
     } else if (const auto* inputs = std::get_if<InputShapes>(&finding)) {
       modelInputShapes = inputs->shapes;
       InputsNext next = InputsNext::kExecution;
