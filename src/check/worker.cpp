@@ -67,14 +67,15 @@ Outputs execute(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
   if (!withData && !fitsAddressSpace(testInputShape, sizeof(float))) {
     CV_Error(cv::Error::StsNoMem, "the input tensor does not fit the address space");
   }
-  {
+  if (withData) {
+    for (const auto& [name, blob] : data) net.setInput(blob, name, 1.0, cv::Scalar(0, 0, 0, 0));
+    data.clear();
+    net.forward(outputBlobs, outputNames);
+  } else {
     // Zeros: where the values decide whether the library can run the model, the verdict must
     // not depend on what the memory held before.
-    if (!withData) data.emplace_back("", cv::Mat(testInputShape, CV_32F, cv::Scalar(0)));
-    for (const auto& [name, blob] : data) {
-      net.setInput(blob, name, 1.0, cv::Scalar(0, 0, 0, 0));
-    }
-    data.clear();
+    cv::Mat inputBlob(testInputShape, CV_32F, cv::Scalar(0));
+    net.setInput(inputBlob, "", 1.0, cv::Scalar(0, 0, 0, 0));
     net.forward(outputBlobs, outputNames);
   }
   Outputs outputs;
