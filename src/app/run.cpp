@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "check/model_check.h"
-#include "check/worker_process.h"
+#include "check/worker/worker_process.h"
 #include "cli/arguments.h"
 #include "report/console.h"
 #include "report/json_reporter.h"

@@ -5,7 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "check/readers/data_set.h"
+#include "check/readers/onnx_graph.h"
+#include "check/worker/findings.h"
 
 struct Tolerance {
   double relative = 1e-3;
@@ -42,3 +47,34 @@ Comparison compareTensors(const std::vector<std::int64_t>& expectedShape,
 
 // The row-major multi-index of the flat index `flat` in `shape`.
 std::vector<std::int64_t> indexAt(size_t flat, const std::vector<std::int64_t>& shape);
+
+// An expected output held against what the library computed: the output (by the data set's name,
+// else by position), the file, both shapes, and the comparison; not computed when the library
+// gave no such output.
+struct OutputComparison {
+  std::string name;
+  std::string file;
+  std::vector<std::int64_t> expectedShape;
+  cv::dnn::MatShape computedShape;
+  bool computed = false;
+  Comparison comparison;
+};
+
+std::vector<OutputComparison> compareOutputs(const DataSet& data,
+                                             const std::vector<OutputTensor>& outputs,
+                                             const Tolerance& tolerance);
+
+// An output's computed shape against the shape the graph declares for it.
+struct DeclaredShape {
+  std::string name;
+  cv::dnn::MatShape computed;
+  std::vector<std::int64_t> declared;
+  ShapeMatch match = ShapeMatch::kSame;
+};
+
+// The outputs whose shapes can be held against the graph's: the graph declares them fully, and
+// every input of the test has the shape that the graph declares for it (`inputShapes`, in the
+// order of the graph's inputs).
+std::vector<DeclaredShape> declaredShapes(const GraphSignature& graph,
+                                          const std::vector<std::vector<std::int64_t>>& inputShapes,
+                                          const std::vector<OutputTensor>& outputs);

@@ -24,6 +24,40 @@ size_t graphNodeOf(const std::string& layer, const GraphNodes& nodes) {
 
 }  // namespace
 
+std::vector<Rejection> classifyRejections(const GraphNodes& nodes,
+                                          const std::vector<RejectedNode>& rejected) {
+  std::vector<std::vector<size_t>> consumers(nodes.size());
+  for (size_t node = 0; node < nodes.size(); ++node) {
+    for (size_t feeder : nodes[node].feeders) consumers[feeder].push_back(node);
+  }
+  // Every node that a rejected node feeds, directly or through others; each is visited once.
+  std::vector<bool> fed(nodes.size(), false);
+  std::vector<bool> source(nodes.size(), false);
+  std::vector<size_t> pending;
+  for (const RejectedNode& node : rejected) {
+    if (node.first < nodes.size() && !source[node.first]) {
+      source[node.first] = true;
+      pending.push_back(node.first);
+    }
+  }
+  while (!pending.empty()) {
+    const size_t node = pending.back();
+    pending.pop_back();
+    for (size_t consumer : consumers[node]) {
+      if (!fed[consumer]) {
+        fed[consumer] = true;
+        pending.push_back(consumer);
+      }
+    }
+  }
+  std::vector<Rejection> answers;
+  for (const RejectedNode& node : rejected) {
+    const bool after = !node.second && node.first < nodes.size() && fed[node.first];
+    answers.push_back(after ? Rejection::kAfterRejectedNode : Rejection::kOnItsOwn);
+  }
+  return answers;
+}
+
 bool hasExplanation(const Explanation& explanation) {
   return explanation.description || explanation.stoppedAt || explanation.probableLayer ||
          explanation.graphNodes || explanation.graphError || explanation.diagnostics ||

@@ -7,11 +7,25 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "check/findings.h"
-#include "check/onnx_graph.h"
-#include "check/worker_process.h"
+#include "check/readers/onnx_graph.h"
+#include "check/worker/findings.h"
+#include "check/worker/worker_process.h"
+
+enum class Rejection { kOnItsOwn, kAfterRejectedNode };
+
+// A node the library rejected: its index among the graph's nodes (kUnknownNode for one that the
+// graph does not have, as a node the library made), and whether its type is one the library has
+// no layer for at all.
+using RejectedNode = std::pair<size_t, bool>;
+
+// Per rejected node, in the order given: after a rejected node when a rejected node produces an
+// input of it, directly or through other nodes; otherwise on its own. A node of a type without
+// any layer is on its own wherever it sits, and so is a node that the graph does not know.
+std::vector<Rejection> classifyRejections(const GraphNodes& nodes,
+                                          const std::vector<RejectedNode>& rejected);
 
 // A rejected node as the explanation lists it.
 struct RejectedNodeReport {

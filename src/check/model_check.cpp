@@ -5,11 +5,12 @@
 #include <stdexcept>
 #include <vector>
 
-#include "check/data_set.h"
 #include "check/explanation.h"
-#include "check/memory_budget.h"
-#include "check/worker_process.h"
-#include "report/text.h"
+#include "check/path.h"
+#include "check/readers/data_set.h"
+#include "check/text.h"
+#include "check/worker/memory_budget.h"
+#include "check/worker/worker_process.h"
 
 namespace {
 

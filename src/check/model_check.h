@@ -5,20 +5,8 @@
 
 #include <opencv2/dnn.hpp>
 
-#include "cli/arguments.h"
-#include "report/reporter.h"
-
-// How the model is checked: a time limit of 0 seconds is none; with `explain`, a failure is
-// followed by what explains it; with `declaredShapes`, the outputs' shapes are held against the
-// model's declarations; with a data folder, the test runs on its inputs and its outputs are held
-// against the expected ones.
-struct CheckOptions {
-  TimeLimit timeLimit;
-  bool explain = false;
-  bool declaredShapes = false;
-  std::string dataFolder;
-  ToleranceOption tolerance;
-};
+#include "check/options.h"
+#include "check/reporter.h"
 
 // Runs the check on `modelPath` and answers the exit status.
 int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,

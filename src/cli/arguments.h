@@ -4,12 +4,11 @@
 
 #include <opencv2/dnn.hpp>
 
-#include "check/comparison.h"
-
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "check/options.h"
 
 class Reporter;
 
@@ -26,10 +25,6 @@ void printUsage();
 // True when the text after the last "." is "onnx" in any letter case.
 bool hasOnnxExtension(const char* path);
 
-// The path that a command-line argument names, read as the C runtime reads it: on Windows in the
-// process's ANSI code page, which the program's manifest makes UTF-8.
-std::filesystem::path pathOf(const char* argument);
-
 // The last element of the path as typed: "net.onnx" for "models/net.onnx".
 std::string fileNameOf(const char* path);
 
@@ -42,25 +37,6 @@ std::string shownFileName(const char* path);
 // without one contributes nothing.
 cv::dnn::MatShape parseUserShape(int argc, char** argv);
 
-// A time limit: its seconds (0: none) and its value as it was given, made printable.
-struct TimeLimit {
-  double seconds = 0;
-  std::string text;
-};
-
-// An option's value that the run refuses, as given (made printable), and what is wrong with it.
-enum class RefusalKind {
-  kTimeLimitNotPositive,
-  kTimeLimitOutOfRange,
-  kTolerance,
-  kNoDataFolder,
-  kDataWithShape,  // test data and shape arguments together
-};
-struct Refusal {
-  RefusalKind kind = RefusalKind::kTimeLimitNotPositive;
-  std::string value;
-};
-
 // Takes "--time-limit SECONDS" out of the arguments, wherever it stands. The value is decimal
 // seconds (digits, with a fraction after a point or not), from a millisecond to ten million
 // seconds; any other value is refused.
@@ -71,12 +47,6 @@ bool takeSwitch(std::vector<char*>& arguments, const char* option);
 
 // True when the arguments, the options taken out, ask for help or the version (or nothing).
 bool isSwitchRequest(const std::vector<char*>& arguments);
-
-// A tolerance: its values and the text it was given as, made printable ("" when none was given).
-struct ToleranceOption {
-  Tolerance values;
-  std::string text;
-};
 
 // Takes "--tolerance RTOL,ATOL" out of the arguments, wherever it stands. Both values are given,
 // separated by one comma, each a finite decimal of 0 or more (digits, with a fraction after a

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "report/reporter.h"
+#include "check/reporter.h"
 #include "report/text_reporter.h"
 
 class JsonReporter : public Reporter {

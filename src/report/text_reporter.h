@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "check/reporter.h"
 #include "report/console.h"
-#include "report/reporter.h"
 
 class TextReporter : public Reporter {
  public:

@@ -14,9 +14,8 @@
 #include <random>
 #include <sstream>
 
-#include "check/comparison.h"
-#include "check/onnx_graph.h"
-#include "check/tensor_file.h"
+#include "check/readers/onnx_graph.h"
+#include "check/readers/tensor_file.h"
 
 namespace {
 
@@ -27,14 +26,12 @@ void checkModel(const std::string& bytes) {
   const auto read = readGraphNodes(in);
   const GraphNodes* nodes = std::get_if<GraphNodes>(&read);
   if (!nodes) return;
-  // Some nodes rejected, some of them of a type without a layer: the walk on whatever graph.
-  std::vector<RejectedNode> rejected;
+  // A node reads only what nodes before it produce.
   for (size_t node = 0; node < nodes->size(); ++node) {
-    const GraphNode& graphNode = (*nodes)[node];
-    if (graphNode.feeders.size() > 0 && graphNode.feeders.back() >= node) abort();
-    if (graphNode.name.size() % 2 == 0) rejected.emplace_back(node, graphNode.type.size() % 3 == 0);
+    for (size_t feeder : (*nodes)[node].feeders) {
+      if (feeder >= node) abort();
+    }
   }
-  if (classifyRejections(*nodes, rejected).size() != rejected.size()) abort();
 }
 
 void checkSignature(const std::string& bytes) {
@@ -51,21 +48,16 @@ void checkSignature(const std::string& bytes) {
   }
 }
 
-// A tensor's values agree with its shape, and compare with themselves as the library takes them.
+// A tensor's values agree with its shape, also as the library takes them.
 void checkTensor(const std::variant<TensorData, std::string>& read) {
   const TensorData* tensor = std::get_if<TensorData>(&read);
   if (!tensor) return;
   std::uint64_t count = 1;
-  std::vector<int> shape;
   for (std::int64_t dimension : tensor->shape) {
     if (dimension < 0) abort();
     count *= static_cast<std::uint64_t>(dimension);
-    shape.push_back(static_cast<int>(dimension));
   }
-  const std::vector<float> values = libraryInputValues(*tensor);
-  if (tensor->values.size() != count || values.size() != count) abort();
-  const Comparison comparison = compareTensors(tensor->shape, tensor->values, shape, values, {});
-  if (comparison.beyond > comparison.compared || comparison.worstIndex > count) abort();
+  if (tensor->values.size() != count || libraryInputValues(*tensor).size() != count) abort();
 }
 
 void checkBytes(const std::string& bytes, Kind kind) {

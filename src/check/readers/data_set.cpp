@@ -1,7 +1,7 @@
 // The folder's entries are taken by name alone: "input_<n>.pb" or ".npy", <n> a decimal number
 // without leading zeros, and the same for "output_"; a file that cannot be read is the tensor
 // reader's to refuse.
-#include "check/data_set.h"
+#include "check/readers/data_set.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -160,47 +160,4 @@ std::variant<DataSet, DataProblem> readDataSet(
   data.outputNames = matchedNames(data.expected, signature.outputs);
   for (const std::string& path : paths.outputs) data.outputFiles.push_back(fileName(path));
   return data;
-}
-
-std::vector<OutputComparison> compareOutputs(const DataSet& data,
-                                             const std::vector<OutputTensor>& outputs,
-                                             const Tolerance& tolerance) {
-  std::vector<OutputComparison> comparisons;
-  for (size_t i = 0; i < data.expected.size(); ++i) {
-    const TensorData& expected = data.expected[i];
-    const OutputTensor* computed = i < outputs.size() ? &outputs[i] : nullptr;
-    for (const OutputTensor& output : outputs) {
-      if (output.name == data.outputNames[i]) computed = &output;
-    }
-    OutputComparison result{
-        data.outputNames[i], data.outputFiles[i], expected.shape, {}, false, {}};
-    if (computed != nullptr) {
-      result.name = computed->name;
-      result.computedShape = computed->shape;
-      result.computed = true;
-      result.comparison = compareTensors(expected.shape, expected.values, computed->shape,
-                                         computed->values, tolerance);
-    }
-    comparisons.push_back(std::move(result));
-  }
-  return comparisons;
-}
-
-std::vector<DeclaredShape> declaredShapes(const GraphSignature& graph,
-                                          const std::vector<std::vector<std::int64_t>>& inputShapes,
-                                          const std::vector<OutputTensor>& outputs) {
-  if (inputShapes.size() != graph.inputs.size()) return {};
-  for (size_t i = 0; i < inputShapes.size(); ++i) {
-    if (!graph.inputs[i].known || graph.inputs[i].shape != inputShapes[i]) return {};
-  }
-  std::vector<DeclaredShape> shapes;
-  for (const OutputTensor& output : outputs) {
-    for (const DeclaredTensor& declared : graph.outputs) {
-      if (declared.name != output.name || !declared.known) continue;
-      shapes.push_back(
-          {output.name, output.shape, declared.shape, matchOf(declared.shape, output.shape)});
-      break;
-    }
-  }
-  return shapes;
 }

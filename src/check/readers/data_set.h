@@ -1,19 +1,15 @@
 // A folder of test data in the ONNX layout: input_0, input_1, ... and output_0, output_1, ...,
-// each a .pb or a .npy file; and what the model's outputs are held against: the expected outputs,
-// or the shapes that the model's graph declares.
+// each a .pb or a .npy file, read and matched against the inputs and outputs that the model's
+// graph declares.
 #pragma once
-
-#include <opencv2/dnn.hpp>
 
 #include <cstdint>
 #include <string>
 #include <variant>
 #include <vector>
 
-#include "check/comparison.h"
-#include "check/findings.h"
-#include "check/onnx_graph.h"
-#include "check/tensor_file.h"
+#include "check/readers/onnx_graph.h"
+#include "check/readers/tensor_file.h"
 
 // The paths of the inputs and of the outputs, by their numbers.
 struct DataFiles {
@@ -58,34 +54,3 @@ struct DataProblem {
 
 std::variant<DataSet, DataProblem> readDataSet(
     const std::string& folder, const std::variant<GraphSignature, std::string>& graph);
-
-// An expected output held against what the library computed: the output (by the data set's name,
-// else by position), the file, both shapes, and the comparison; not computed when the library
-// gave no such output.
-struct OutputComparison {
-  std::string name;
-  std::string file;
-  std::vector<std::int64_t> expectedShape;
-  cv::dnn::MatShape computedShape;
-  bool computed = false;
-  Comparison comparison;
-};
-
-std::vector<OutputComparison> compareOutputs(const DataSet& data,
-                                             const std::vector<OutputTensor>& outputs,
-                                             const Tolerance& tolerance);
-
-// An output's computed shape against the shape the graph declares for it.
-struct DeclaredShape {
-  std::string name;
-  cv::dnn::MatShape computed;
-  std::vector<std::int64_t> declared;
-  ShapeMatch match = ShapeMatch::kSame;
-};
-
-// The outputs whose shapes can be held against the graph's: the graph declares them fully, and
-// every input of the test has the shape that the graph declares for it (`inputShapes`, in the
-// order of the graph's inputs).
-std::vector<DeclaredShape> declaredShapes(const GraphSignature& graph,
-                                          const std::vector<std::vector<std::int64_t>>& inputShapes,
-                                          const std::vector<OutputTensor>& outputs);

@@ -1,5 +1,5 @@
-// The test-data layer: tensor files in both formats encoded here byte by byte, the data folder,
-// the comparison, the options and the declared inputs and outputs of a graph.
+// The bounded readers on files encoded here byte by byte: the model's graph and its declared
+// inputs and outputs, tensor files in both formats, and the data folder's layout.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,11 +7,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "check/comparison.h"
-#include "check/data_set.h"
-#include "check/onnx_graph.h"
-#include "check/tensor_file.h"
-#include "cli/arguments.h"
+#include "check/readers/data_set.h"
+#include "check/readers/onnx_graph.h"
+#include "check/readers/tensor_file.h"
 
 namespace {
 
@@ -46,6 +44,98 @@ std::string reason(const std::variant<TensorData, std::string>& read) {
 
 const auto proto = [](std::istream& in) { return readTensorProto(in); };
 const auto npy = [](std::istream& in) { return readNpy(in); };
+
+std::string node(const std::string& name, std::vector<std::string> inputs,
+                 std::vector<std::string> outputs, const std::string& more = "") {
+  std::string bytes = (name.empty() ? "" : field(3, name)) + field(4, "Op");
+  for (const std::string& input : inputs) bytes += field(1, input);
+  for (const std::string& output : outputs) bytes += field(2, output);
+  return field(1, bytes + more);
+}
+
+std::variant<GraphNodes, std::string> readNodes(const std::string& model) {
+  std::istringstream in(model);
+  return readGraphNodes(in);
+}
+
+// Per node: its logged name and its feeders.
+std::vector<std::pair<std::string, std::vector<size_t>>> feeds(const std::string& model) {
+  std::vector<std::pair<std::string, std::vector<size_t>>> answer;
+  const auto nodes = readNodes(model);
+  for (const GraphNode& node : std::get<GraphNodes>(nodes)) {
+    answer.emplace_back(node.name, node.feeders);
+  }
+  return answer;
+}
+
+bool fails(const std::string& model) {
+  return std::holds_alternative<std::string>(readNodes(model));
+}
+
+// Nodes are named as the importer logs them: "onnx_node!<name>" up to a NUL, otherwise by the
+// first non-empty output and its index; a node with neither has no name. Nodes of the same name
+// stay apart.
+TEST(ReadGraphNodes, NodesReadTheFirstEarlierProducerOfEachUndeclaredValue) {
+  const std::string weights = field(5, field(8, "w") + field(9, std::string(100000, '\7')));
+  const std::string model =
+      field(7, node(std::string("w\0x", 3), {}, {"w"}) + node("a", {"x", "w"}, {"y"}) + weights +
+                   node("", {"y", "y"}, {"", "z"}) + node("a", {"z", "later", "x"}, {"y"}) +
+                   node("d", {"y"}, {"later"}, field(7, "com.x")) + node("", {"y"}, {""}) +
+                   field(11, field(1, "x")));
+  EXPECT_EQ(feeds(model),
+            (std::vector<std::pair<std::string, std::vector<size_t>>>{{"onnx_node!w", {}},
+                                                                      {"onnx_node!a", {}},
+                                                                      {"onnx_node_output_1!z", {1}},
+                                                                      {"onnx_node!a", {2}},
+                                                                      {"onnx_node!d", {1}},
+                                                                      {"", {1}}}));
+  const GraphNodes nodes = std::get<GraphNodes>(readNodes(model));
+  EXPECT_EQ(loggedNodeHeader(nodes[2]) + " " + nodes[2].domain + " " + nodes[4].domain,
+            "2 inputs and 2 outputs: [Op]:(onnx_node_output_1!z) ai.onnx com.x");
+}
+
+TEST(ReadGraphNodes, ANodeReadsWhatItsSubgraphsReadFromOutside) {
+  const std::string body = field(11, field(1, "local")) + node("i", {"v", "local"}, {"t"}) +
+                           node("j", {"t", "u"}, {"out"});
+  const auto nodes =
+      feeds(field(7, node("p", {}, {"v", "local"}) + node("q", {}, {"u"}) +
+                         node("if", {"c"}, {"r"}, field(5, field(6, body))) +
+                         node("loop", {}, {"s"}, field(5, field(11, body) + field(11, "")))));
+  EXPECT_EQ(nodes[2].second, (std::vector<size_t>{1, 0}));
+  EXPECT_EQ(nodes[3].second.size(), 2u);
+}
+
+TEST(ReadGraphNodes, HostileBytesEndInAReason) {
+  const std::string model = field(7, node("a", {"x"}, {"y"}, field(5, field(4, "s"))));
+  for (size_t size = 0; size < model.size(); ++size) EXPECT_TRUE(fails(model.substr(0, size)));
+  std::string nested = node("n", {}, {"y"});
+  for (int depth = 1; depth <= 40; ++depth) {
+    nested = node("", {}, {"y"}, field(5, field(6, nested)));
+    EXPECT_EQ(fails(field(7, nested)), depth > 32) << depth;
+  }
+  EXPECT_TRUE(fails("\x3a\xff\xff\xff\xff\x0f"));
+  EXPECT_TRUE(fails("This is a text file, not a model.\n"));
+}
+
+TEST(ReadGraphSignature, InputsWithoutInitializersAndSymbolicDimensions) {
+  const auto valueInfo = [](const std::string& name, const std::string& type) {
+    return field(1, name) + field(2, type);
+  };
+  const std::string shape = field(2, field(1, field(2, "N")) + field(1, number(1, 3)));
+  const std::string graph =
+      field(11, valueInfo("w", "")) + field(11, valueInfo("x", field(1, number(1, 1) + shape))) +
+      field(12, valueInfo("y", field(1, number(1, 7)))) + field(5, field(8, "w"));
+  std::istringstream in(field(7, graph));
+  const auto read = readGraphSignature(in);
+  const GraphSignature signature = std::get<GraphSignature>(read);
+  ASSERT_EQ(signature.inputs.size(), 1u);
+  EXPECT_EQ(signature.inputs[0].name, "x");
+  EXPECT_EQ(signature.inputs[0].type, 1);
+  EXPECT_EQ(signature.inputs[0].shape, (std::vector<std::int64_t>{-1, 3}));
+  EXPECT_FALSE(signature.inputs[0].known);
+  EXPECT_EQ(signature.outputs.at(0).type, 7);
+  EXPECT_FALSE(signature.outputs[0].known);
+}
 
 TEST(ReadTensorProto, RawAndTypedDataPackedOrNot) {
   const std::string raw = field(8, "x") + field(1, varint(2)) + number(2, 1) +
@@ -131,33 +221,6 @@ TEST(ReadNpy, HostileOrForeignArraysEndInAReason) {
       "A dimension is negative");
 }
 
-TEST(CompareTensors, AllcloseScalesByTheExpectedValue) {
-  const Comparison scaled = compareTensors({2}, {1000, 1}, {2}, {1000.5f, 2}, {0.5, 0});
-  EXPECT_EQ(scaled.beyond, 1u);
-  EXPECT_EQ(scaled.worstIndex, 1u);
-  EXPECT_EQ(scaled.largestRelative, 1);
-  EXPECT_FALSE(scaled.matched);
-  const Comparison close = compareTensors({3, 1}, {0, 2, -1}, {3}, {1e-4f, 2.001f, -1}, {});
-  EXPECT_EQ(close.shapes, ShapeMatch::kUnitDimensions);
-  EXPECT_TRUE(close.matched);
-  EXPECT_EQ(close.worstIndex, 1u);
-  EXPECT_TRUE(std::isinf(close.largestRelative));
-}
-
-TEST(CompareTensors, NanIsCloseToNanAloneAndOnlyEqualInfinitiesAre) {
-  const double inf = INFINITY;
-  const Comparison special =
-      compareTensors({1, 5}, {NAN, inf, inf, 1, NAN}, {5}, {NAN, INFINITY, -INFINITY, 1, 2}, {});
-  EXPECT_EQ(special.beyond, 2u);
-  EXPECT_EQ(special.worstIndex, 2u);
-  EXPECT_EQ(special.largestAbsolute, inf);
-  const Comparison different =
-      compareTensors({2, 3}, std::vector<double>(6), {3, 2}, std::vector<float>(6), {});
-  EXPECT_EQ(different.shapes, ShapeMatch::kDifferent);
-  EXPECT_FALSE(different.matched || different.compared > 0);
-  EXPECT_EQ(indexAt(5, {2, 3}), (std::vector<std::int64_t>{1, 2}));
-}
-
 TEST(FindDataFiles, NumbersRunFromZeroWithoutGapsInOneFormat) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / "verasko_data_test";
@@ -180,45 +243,6 @@ TEST(FindDataFiles, NumbersRunFromZeroWithoutGapsInOneFormat) {
   EXPECT_EQ(answer(), "The folder has both input_0.pb and input_0.npy");
   fs::remove_all(dir);
   EXPECT_EQ(answer(), "The folder does not exist");
-}
-
-TEST(ReadGraphSignature, InputsWithoutInitializersAndSymbolicDimensions) {
-  const auto valueInfo = [](const std::string& name, const std::string& type) {
-    return field(1, name) + field(2, type);
-  };
-  const std::string shape = field(2, field(1, field(2, "N")) + field(1, number(1, 3)));
-  const std::string graph =
-      field(11, valueInfo("w", "")) + field(11, valueInfo("x", field(1, number(1, 1) + shape))) +
-      field(12, valueInfo("y", field(1, number(1, 7)))) + field(5, field(8, "w"));
-  std::istringstream in(field(7, graph));
-  const auto read = readGraphSignature(in);
-  const GraphSignature signature = std::get<GraphSignature>(read);
-  ASSERT_EQ(signature.inputs.size(), 1u);
-  EXPECT_EQ(signature.inputs[0].name, "x");
-  EXPECT_EQ(signature.inputs[0].type, 1);
-  EXPECT_EQ(signature.inputs[0].shape, (std::vector<std::int64_t>{-1, 3}));
-  EXPECT_FALSE(signature.inputs[0].known);
-  EXPECT_EQ(signature.outputs.at(0).type, 7);
-  EXPECT_FALSE(signature.outputs[0].known);
-}
-
-TEST(TakeTolerance, TwoFiniteDecimalsOfZeroOrMore) {
-  std::string texts[] = {"Verasko", "--tolerance", "1e-5,0.5", "m.onnx", "--data", "d"};
-  std::vector<char*> arguments;
-  for (std::string& text : texts) arguments.push_back(&text[0]);
-  ToleranceOption tolerance;
-  std::string folder;
-  EXPECT_FALSE(takeTolerance(arguments, tolerance) || takeDataFolder(arguments, folder));
-  EXPECT_EQ(arguments.size(), 2u);
-  EXPECT_EQ(tolerance.values.relative, 1e-5);
-  EXPECT_EQ(tolerance.values.absolute, 0.5);
-  EXPECT_EQ(folder, "d");
-  for (std::string value : {"1e-3", "-1,2", "1,,2", "1e,2", "1e999,0", "inf,0", "1,2,3", " 1,2"}) {
-    std::vector<char*> given = {&texts[0][0], &texts[1][0], &value[0]};
-    EXPECT_TRUE(takeTolerance(given, tolerance)) << value;
-  }
-  std::vector<char*> bare = {&texts[0][0], &texts[4][0]};
-  EXPECT_TRUE(takeDataFolder(bare, folder));
 }
 
 }  // namespace

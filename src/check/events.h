@@ -10,11 +10,12 @@
 #include <variant>
 #include <vector>
 
-#include "check/data_set.h"
+#include "check/comparison.h"
 #include "check/explanation.h"
-#include "check/findings.h"
-#include "check/worker_process.h"
-#include "cli/arguments.h"
+#include "check/options.h"
+#include "check/readers/data_set.h"
+#include "check/worker/findings.h"
+#include "check/worker/worker_process.h"
 
 // Where the check was when it failed: the words of a failure depend on it.
 enum class Stage { kLoad, kExecution, kExecutionAfterShapeMismatch };

@@ -1,4 +1,4 @@
-#include "check/protocol.h"
+#include "check/worker/protocol.h"
 
 #include <cstdint>
 #include <cstring>

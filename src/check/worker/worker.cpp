@@ -1,4 +1,4 @@
-#include "check/worker.h"
+#include "check/worker/worker.h"
 
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/core/version.hpp>
@@ -11,11 +11,11 @@
 #include <variant>
 #include <vector>
 
-#include "check/diagnosis.h"
-#include "check/library_log.h"
-#include "check/library_window.h"
-#include "check/onnx_graph.h"
-#include "check/tensor_file.h"
+#include "check/readers/onnx_graph.h"
+#include "check/readers/tensor_file.h"
+#include "check/worker/diagnosis.h"
+#include "check/worker/library_log.h"
+#include "check/worker/library_window.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "check/worker_process.h"
+#include "check/worker/worker_process.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "check/memory_budget.h"
-#include "check/protocol.h"
-#include "check/worker.h"
+#include "check/worker/memory_budget.h"
+#include "check/worker/protocol.h"
+#include "check/worker/worker.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

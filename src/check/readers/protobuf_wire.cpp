@@ -1,6 +1,6 @@
 // The shared wire routines. Short skips are read through: a seek on a file drops the stream's
 // buffer.
-#include "check/protobuf_wire.h"
+#include "check/readers/protobuf_wire.h"
 
 #include <algorithm>
 #include <stdexcept>

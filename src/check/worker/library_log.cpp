@@ -1,4 +1,4 @@
-#include "check/library_log.h"
+#include "check/worker/library_log.h"
 
 #include <algorithm>
 #include <sstream>

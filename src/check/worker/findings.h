@@ -17,7 +17,7 @@
 #include <variant>
 #include <vector>
 
-#include "check/onnx_graph.h"
+#include "check/readers/onnx_graph.h"
 
 // Why the check failed, as the worker tells it from the library's exception and captured log.
 enum class Cause : std::uint8_t {

@@ -2,7 +2,7 @@
 // in the typed fields, packed or not) through the shared wire routines; the NumPy reader parses
 // the header's small dictionary itself. Both count the values that the dimensions make, with
 // overflow checks, and take a file only when its data holds exactly that many.
-#include "check/tensor_file.h"
+#include "check/readers/tensor_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,7 +15,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "check/protobuf_wire.h"
+#include "check/readers/protobuf_wire.h"
 
 namespace {
 

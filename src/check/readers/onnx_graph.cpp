@@ -4,9 +4,9 @@
 // against the message that holds it, subgraphs nest to a bounded depth, and what is kept is charged
 // against a budget set by the file's size: a hostile file ends in a reason, in time linear in its
 // size.
-#include "check/onnx_graph.h"
+#include "check/readers/onnx_graph.h"
 
-#include "check/protobuf_wire.h"
+#include "check/readers/protobuf_wire.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -266,40 +266,6 @@ std::variant<GraphNodes, std::string> readGraphNodes(const std::string& path) {
 std::string loggedNodeHeader(const GraphNode& node) {
   return std::to_string(node.inputs) + " inputs and " + std::to_string(node.outputs) +
          " outputs: [" + node.type.substr(0, node.type.find('\0')) + "]:(" + node.name + ")";
-}
-
-std::vector<Rejection> classifyRejections(const GraphNodes& nodes,
-                                          const std::vector<RejectedNode>& rejected) {
-  std::vector<std::vector<size_t>> consumers(nodes.size());
-  for (size_t node = 0; node < nodes.size(); ++node) {
-    for (size_t feeder : nodes[node].feeders) consumers[feeder].push_back(node);
-  }
-  // Every node that a rejected node feeds, directly or through others; each is visited once.
-  std::vector<bool> fed(nodes.size(), false);
-  std::vector<bool> source(nodes.size(), false);
-  std::vector<size_t> pending;
-  for (const RejectedNode& node : rejected) {
-    if (node.first < nodes.size() && !source[node.first]) {
-      source[node.first] = true;
-      pending.push_back(node.first);
-    }
-  }
-  while (!pending.empty()) {
-    const size_t node = pending.back();
-    pending.pop_back();
-    for (size_t consumer : consumers[node]) {
-      if (!fed[consumer]) {
-        fed[consumer] = true;
-        pending.push_back(consumer);
-      }
-    }
-  }
-  std::vector<Rejection> answers;
-  for (const RejectedNode& node : rejected) {
-    const bool after = !node.second && node.first < nodes.size() && fed[node.first];
-    answers.push_back(after ? Rejection::kAfterRejectedNode : Rejection::kOnItsOwn);
-  }
-  return answers;
 }
 
 std::variant<GraphSignature, std::string> readGraphSignature(std::istream& in) {

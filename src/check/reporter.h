@@ -2,7 +2,7 @@
 // document, written once at the end.
 #pragma once
 
-#include "report/events.h"
+#include "check/events.h"
 
 class Reporter {
  public:

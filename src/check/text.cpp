@@ -1,4 +1,4 @@
-#include "report/text.h"
+#include "check/text.h"
 
 namespace {
 

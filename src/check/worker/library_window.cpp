@@ -1,4 +1,4 @@
-#include "check/library_window.h"
+#include "check/worker/library_window.h"
 
 #include <iostream>
 

@@ -1,4 +1,4 @@
-#include "check/memory_budget.h"
+#include "check/worker/memory_budget.h"
 
 #include <algorithm>
 #include <fstream>

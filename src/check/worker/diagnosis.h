@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-#include "check/findings.h"
+#include "check/worker/findings.h"
 
 // The text from the last "[" to the last ")" of the library's captured error output, both
 // included: the library logs the node it rejects in that form, and logs nothing after it. Empty

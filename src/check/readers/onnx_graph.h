@@ -1,7 +1,7 @@
 // The model's graph as far as the library's diagnostics need it: each node as the library logs it
 // (its name, type and domain), and which node's outputs feed which node. With it, the library's
-// log is read against the nodes that are there, and the nodes that the library rejects on their
-// own are told from those rejected only because a rejected node feeds them.
+// log is read against the nodes that are there, and the explanation tells the nodes that the
+// library rejects on their own from those rejected only because a rejected node feeds them.
 //
 // The file is read straight from the protobuf wire format, and tensor contents are passed over
 // without being loaded: a model reads in time and memory that hardly grow with its weights.
@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <istream>
 #include <string>
-#include <utility>
 #include <variant>
 #include <vector>
 
@@ -51,19 +50,8 @@ std::variant<GraphNodes, std::string> readGraphNodes(const std::string& path);
 // it with %s.
 std::string loggedNodeHeader(const GraphNode& node);
 
-enum class Rejection { kOnItsOwn, kAfterRejectedNode };
-
-// A node the library rejected: its index among the graph's nodes (kUnknownNode for one that the
-// graph does not have, as a node the library made), and whether its type is one the library has
-// no layer for at all.
+// The index that stands for a node the graph does not have, as a node the library made.
 constexpr size_t kUnknownNode = static_cast<size_t>(-1);
-using RejectedNode = std::pair<size_t, bool>;
-
-// Per rejected node, in the order given: after a rejected node when a rejected node produces an
-// input of it, directly or through other nodes; otherwise on its own. A node of a type without
-// any layer is on its own wherever it sits, and so is a node that the graph does not know.
-std::vector<Rejection> classifyRejections(const GraphNodes& nodes,
-                                          const std::vector<RejectedNode>& rejected);
 
 // A tensor that the main graph declares as an input or output: its name, its ONNX element type
 // number (0 when the type is not a tensor's or not given), and its declared dimensions, -1 for a

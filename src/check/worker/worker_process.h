@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "check/findings.h"
+#include "check/worker/findings.h"
 
 // How the worker ended: after its last record; with another exit status (the text); by a crash
 // (its name: "SIGSEGV", "an access violation"); killed by someone else (the system, for want of

@@ -3,7 +3,7 @@
 // turns into the report.
 #pragma once
 
-#include "check/findings.h"
+#include "check/worker/findings.h"
 
 // Writes one finding to the parent; false when the parent is gone.
 using FindingSink = bool (*)(const Finding& finding);

@@ -1,4 +1,4 @@
-#include "check/diagnosis.h"
+#include "check/worker/diagnosis.h"
 
 #include <opencv2/core.hpp>
 

@@ -13,8 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "check/findings.h"
-#include "check/onnx_graph.h"
+#include "check/readers/onnx_graph.h"
+#include "check/worker/findings.h"
 
 // The library's words in a message or description: what follows "error: (<code>:<name>) " up to
 // " in function '...'", on one line; else the first line that says anything, "> " taken off.

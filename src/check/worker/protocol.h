@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "check/findings.h"
+#include "check/worker/findings.h"
 
 std::string encodeFinding(const Finding& finding);
 std::string encodeJob(const CheckJob& job);

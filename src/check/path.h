@@ -1,0 +1,8 @@
+// Command-line arguments as paths, the one conversion that every file name the user types takes.
+#pragma once
+
+#include <filesystem>
+
+// The path that a command-line argument names, read as the C runtime reads it: on Windows in the
+// process's ANSI code page, which the program's manifest makes UTF-8.
+std::filesystem::path pathOf(const char* argument);
