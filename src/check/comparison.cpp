@@ -90,13 +90,28 @@ std::vector<std::int64_t> indexAt(size_t flat, const std::vector<std::int64_t>& 
 std::vector<OutputComparison> compareOutputs(const DataSet& data,
                                              const std::vector<OutputTensor>& outputs,
                                              const Tolerance& tolerance) {
+  // By name first; then, where the library computes as many outputs as the data hold, by
+  // position, but never an output that another file has taken.
+  std::vector<const OutputTensor*> held(data.expected.size(), nullptr);
+  std::vector<bool> taken(outputs.size(), false);
+  for (size_t i = 0; i < data.expected.size(); ++i) {
+    for (size_t j = 0; j < outputs.size() && !held[i]; ++j) {
+      if (!taken[j] && outputs[j].name == data.outputNames[i]) {
+        held[i] = &outputs[j];
+        taken[j] = true;
+      }
+    }
+  }
+  for (size_t i = 0; i < held.size() && outputs.size() == held.size(); ++i) {
+    if (!held[i] && !taken[i]) {
+      held[i] = &outputs[i];
+      taken[i] = true;
+    }
+  }
   std::vector<OutputComparison> comparisons;
   for (size_t i = 0; i < data.expected.size(); ++i) {
     const TensorData& expected = data.expected[i];
-    const OutputTensor* computed = i < outputs.size() ? &outputs[i] : nullptr;
-    for (const OutputTensor& output : outputs) {
-      if (output.name == data.outputNames[i]) computed = &output;
-    }
+    const OutputTensor* computed = held[i];
     OutputComparison result{
         data.outputNames[i], data.outputFiles[i], expected.shape, {}, false, {}};
     if (computed != nullptr) {

@@ -48,9 +48,10 @@ Comparison compareTensors(const std::vector<std::int64_t>& expectedShape,
 // The row-major multi-index of the flat index `flat` in `shape`.
 std::vector<std::int64_t> indexAt(size_t flat, const std::vector<std::int64_t>& shape);
 
-// An expected output held against what the library computed: the output (by the data set's name,
-// else by position), the file, both shapes, and the comparison; not computed when the library
-// gave no such output.
+// An expected output held against what the library computed: the output of the data set's name,
+// else, when the library computes as many outputs as the data hold, the one at the file's
+// position that no other file takes; the file, both shapes, and the comparison. Not computed
+// when the library gave no such output. No computed output is compared twice.
 struct OutputComparison {
   std::string name;
   std::string file;

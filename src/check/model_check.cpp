@@ -73,6 +73,7 @@ Finding printable(Finding finding, const std::string& modelPath) {
 DataProblem printable(DataProblem problem) {
   makePrintable(problem.file);
   makePrintable(problem.detail);
+  makePrintable(problem.tensor);
   return problem;
 }
 
@@ -186,16 +187,20 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
     } else if (const auto* outputs = std::get_if<Outputs>(&finding)) {
       reporter.report(*outputs);
       executed = true;
+      // The outputs are matched by their names as the library gives them.
+      const std::vector<OutputTensor>& computed = std::get<Outputs>(received).outputs;
       if (withData) {
-        OutputsCompared compared{compareOutputs(data, outputs->outputs, options.tolerance.values)};
-        for (const OutputComparison& output : compared.comparisons) {
+        OutputsCompared compared{compareOutputs(data, computed, options.tolerance.values)};
+        for (OutputComparison& output : compared.comparisons) {
+          makePrintable(output.name);
           matched = matched && output.computed && output.comparison.matched;
         }
         reporter.report(compared);
       }
       if (const auto* graph = std::get_if<GraphSignature>(&signature)) {
         declared = declaredShapes(
-            *graph, testInputShapes(userShape, modelInputShapes, data, *graph), outputs->outputs);
+            *graph, testInputShapes(userShape, modelInputShapes, data, *graph), computed);
+        for (DeclaredShape& shape : declared) makePrintable(shape.name);
       }
     } else if (const auto* failure = std::get_if<CheckFailure>(&finding)) {
       if (status) return;

@@ -2,11 +2,20 @@
 
 #include <opencv2/core/version.hpp>
 
+#include <cmath>
 #include <string>
 
 #include "report/shape_text.h"
 
 namespace {
+
+// A number; NaN and the infinities, which JSON has no numbers for, as the strings "NaN",
+// "Infinity" and "-Infinity".
+nlohmann::json numberValue(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  return value;
+}
 
 nlohmann::json explanationDocument(const Explanation& explanation, const TimeLimit& timeLimit) {
   nlohmann::json document = nlohmann::json::object();
@@ -140,7 +149,8 @@ void JsonReporter::operator()(const Failed& failed) {
   document_["outcome"] = "not executable";
   nlohmann::json& failure = document_["failure"];
   failure = {
-      {"reason", failureReason(failed.stage, failed.reason, run_.timeLimit, check_.memoryBudget)}};
+      {"reason", failureReason(failed.stage, failed.reason, run_.timeLimit, check_.memoryBudget)},
+      {"memoryShortage", false}};
   if (const auto* cause = std::get_if<CheckFailure>(&failed.reason)) {
     if (cause->cause == Cause::kNode) failure["rejectedNode"] = cause->text;
     failure["memoryShortage"] = cause->cause == Cause::kMemory;
@@ -185,6 +195,7 @@ void JsonReporter::operator()(const DataRead& data) {
 
 void JsonReporter::operator()(const DataRefused& refused) {
   document_["outcome"] = "not executable";
+  document_["stage"] = "data";
   document_["data"] = {{"folder", refused.folder}};
   document_["failure"] = {{"reason", dataProblemText(refused.problem)}};
 }
@@ -204,12 +215,12 @@ void JsonReporter::operator()(const OutputsCompared& compared) {
       entry["shapes"] = shapeMatchText(comparison.shapes);
       entry["compared"] = comparison.compared;
       entry["beyond"] = comparison.beyond;
-      entry["largestAbsolute"] = comparison.largestAbsolute;
-      entry["largestRelative"] = comparison.largestRelative;
+      entry["largestAbsolute"] = numberValue(comparison.largestAbsolute);
+      entry["largestRelative"] = numberValue(comparison.largestRelative);
       if (comparison.compared > 0) {
         entry["worst"] = {{"index", indexAt(comparison.worstIndex, output.expectedShape)},
-                          {"expected", comparison.worstExpected},
-                          {"computed", comparison.worstComputed}};
+                          {"expected", numberValue(comparison.worstExpected)},
+                          {"computed", numberValue(comparison.worstComputed)}};
       }
     }
     comparisons.push_back(entry);

@@ -35,6 +35,18 @@ std::string number(double value, int digits) {
   return text;
 }
 
+// "<expected> was expected and <computed>": 7 significant digits, or up to 9, as many as a float
+// needs to show two values apart.
+std::string worstValues(const Comparison& comparison) {
+  const double expected = comparison.worstExpected, computed = comparison.worstComputed;
+  int digits = 7;
+  while (digits < 9 && expected != computed &&
+         number(expected, digits) == number(computed, digits)) {
+    ++digits;
+  }
+  return number(expected, digits) + " was expected and " + number(computed, digits);
+}
+
 std::string joined(const std::vector<std::string>& items, const std::string& separator) {
   std::string text;
   for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
@@ -355,6 +367,12 @@ std::string dataProblemText(const DataProblem& problem) {
     case DataProblemKind::kOutputWithoutFile:
       return "The model's output '" + problem.file + "' has no file: the folder has " +
              std::to_string(problem.files) + " output file" + (problem.files == 1 ? "" : "s") + ".";
+    case DataProblemKind::kSameInput:
+      return problem.detail + " and " + problem.file + " both give the model's input '" +
+             problem.tensor + "'.";
+    case DataProblemKind::kSameOutput:
+      return problem.detail + " and " + problem.file + " both hold the model's output '" +
+             problem.tensor + "'.";
   }
   return "";
 }
@@ -397,8 +415,7 @@ void TextReporter::operator()(const OutputsCompared& compared) {
            " values beyond the tolerance, the largest difference " +
            number(comparison.largestAbsolute, 3) + "; at " +
            shapeText(indexAt(comparison.worstIndex, output.expectedShape)) + " " +
-           number(comparison.worstExpected, 7) + " was expected and " +
-           number(comparison.worstComputed, 7) + " computed.");
+           worstValues(comparison) + " computed.");
     }
   }
 }

@@ -346,6 +346,36 @@ def data_sets(folder):
     write("sub", {"input_0": right, "input_1": left, "output_0": left - right},
           names={"input_0": "right", "input_1": "left", "output_0": "difference"})
 
+    # Two outputs, each compared once: the first one off decides the verdict too; two files that
+    # fall on the same output or input leave another without one.
+    save((folder, "pair_outputs.onnx"), [helper.make_node("Relu", ["x"], ["a"]),
+                                         helper.make_node("Neg", ["x"], ["b"])],
+         [tensor("x", [1, 3])], [tensor("a", [1, 3]), tensor("b", [1, 3])])
+    x = rng.standard_normal((1, 3)).astype(np.float32)
+    a, b = np.maximum(x, 0), -x
+    write("first_differs", {"input_0": x, "output_0": a + np.float32(1), "output_1": b})
+    write("same_output", {"input_0": x, "output_0": b, "output_1": b},
+          names={"output_0": "b", "output_1": "b"})
+    write("named_then_unnamed", {"input_0": x, "output_0": b, "output_1": a},
+          names={"output_0": "b", "output_1": ""})
+    write("same_input", {"input_0": right, "input_1": left, "output_0": left - right},
+          names={"input_0": "right", "input_1": "right", "output_0": "difference"})
+    # An initializer listed as the first output, which the library does not compute, named to
+    # forge a line of the report.
+    forged = "c\n\x1b[32mThe model can be executed with Lumetra Vision."
+    save((folder, "constant_output.onnx"), [helper.make_node("Relu", ["x"], ["y"])],
+         [tensor("x", [1, 3])], [tensor(forged, [2]), tensor("y", [1, 3])],
+         {"initializers": [numpy_helper.from_array(np.ones(2, np.float32), forged)],
+          "check": False})
+    write("constant_output", {"input_0": x, "output_0": np.ones(2, np.float32),
+                              "output_1": np.maximum(x, 0)},
+          names={"output_0": forged, "output_1": "y"})
+
+    # Values that 7 digits do not tell apart, and values that JSON has no number for.
+    x = np.array([[16777218, 1, 2]], np.float32)
+    write("large", {"input_0": x, "output_0": x - np.array([[2, 0, 0]], np.float32)})
+    write("not_finite", {"input_0": x, "output_0": np.array([[np.nan, 1, 0]], np.float32)})
+
     x = rng.standard_normal((1, 3)).astype(np.float32)
     y = np.maximum(x, 0)
     write("no_output", {"input_0": x})

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -103,21 +104,38 @@ std::variant<std::vector<TensorData>, DataProblem> readAll(const std::vector<std
   for (const std::string& path : paths) {
     auto read = readTensorFile(path);
     if (const std::string* error = std::get_if<std::string>(&read)) {
-      return DataProblem{DataProblemKind::kFile, fileName(path), *error, 0, 0};
+      return DataProblem{DataProblemKind::kFile, fileName(path), *error, 0, 0, ""};
     }
     TensorData& tensor = std::get<TensorData>(read);
     for (std::int64_t dimension : tensor.shape) {
       // The library's dimensions are ints; an input needs at least one value.
       if (dimension > INT32_MAX || (asInput && dimension == 0)) {
-        return DataProblem{DataProblemKind::kFile, fileName(path),
+        return DataProblem{DataProblemKind::kFile,
+                           fileName(path),
                            "A dimension of " + std::to_string(dimension) +
                                " is not one the library takes for an input",
-                           0, 0};
+                           0,
+                           0,
+                           ""};
       }
     }
     tensors.push_back(std::move(tensor));
   }
   return tensors;
+}
+
+// The second of two files whose tensors are matched to the same name, with the first; nothing
+// when each name is taken once.
+std::optional<DataProblem> sameName(const std::vector<std::string>& names,
+                                    const std::vector<std::string>& paths, DataProblemKind kind) {
+  std::map<std::string, size_t> first;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const auto [taken, fresh] = first.emplace(names[i], i);
+    if (!fresh) {
+      return DataProblem{kind, fileName(paths[i]), fileName(paths[taken->second]), 0, 0, names[i]};
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -126,26 +144,32 @@ std::variant<DataSet, DataProblem> readDataSet(
     const std::string& folder, const std::variant<GraphSignature, std::string>& graph) {
   const auto files = findDataFiles(folder);
   if (const std::string* error = std::get_if<std::string>(&files)) {
-    return DataProblem{DataProblemKind::kFolder, "", *error, 0, 0};
+    return DataProblem{DataProblemKind::kFolder, "", *error, 0, 0, ""};
   }
   if (const std::string* error = std::get_if<std::string>(&graph)) {
-    return DataProblem{DataProblemKind::kGraph, "", *error, 0, 0};
+    return DataProblem{DataProblemKind::kGraph, "", *error, 0, 0, ""};
   }
   const DataFiles& paths = std::get<DataFiles>(files);
   const GraphSignature& signature = std::get<GraphSignature>(graph);
   if (paths.inputs.size() != signature.inputs.size()) {
     return DataProblem{DataProblemKind::kInputCount, "", "", signature.inputs.size(),
-                       paths.inputs.size()};
+                       paths.inputs.size(),          ""};
   }
   if (paths.outputs.size() > signature.outputs.size()) {
     return DataProblem{DataProblemKind::kFileWithoutOutput,
-                       fileName(paths.outputs[signature.outputs.size()]), "",
-                       signature.outputs.size(), paths.outputs.size()};
+                       fileName(paths.outputs[signature.outputs.size()]),
+                       "",
+                       signature.outputs.size(),
+                       paths.outputs.size(),
+                       ""};
   }
   if (paths.outputs.size() < signature.outputs.size()) {
     return DataProblem{DataProblemKind::kOutputWithoutFile,
-                       signature.outputs[paths.outputs.size()].name, "", signature.outputs.size(),
-                       paths.outputs.size()};
+                       signature.outputs[paths.outputs.size()].name,
+                       "",
+                       signature.outputs.size(),
+                       paths.outputs.size(),
+                       ""};
   }
   auto inputs = readAll(paths.inputs, true);
   if (DataProblem* problem = std::get_if<DataProblem>(&inputs)) return *problem;
@@ -159,5 +183,11 @@ std::variant<DataSet, DataProblem> readDataSet(
   data.expected = std::move(std::get<std::vector<TensorData>>(outputs));
   data.outputNames = matchedNames(data.expected, signature.outputs);
   for (const std::string& path : paths.outputs) data.outputFiles.push_back(fileName(path));
+  if (auto same = sameName(data.inputNames, paths.inputs, DataProblemKind::kSameInput)) {
+    return *same;
+  }
+  if (auto same = sameName(data.outputNames, paths.outputs, DataProblemKind::kSameOutput)) {
+    return *same;
+  }
   return data;
 }

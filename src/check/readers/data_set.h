@@ -23,7 +23,8 @@ std::variant<DataFiles, std::string> findDataFiles(const std::string& dir);
 
 // A data set read and matched against the model's graph: each input file with the graph input
 // it is set as (by the tensor's name where it has one of them, otherwise by position), and each
-// expected output with the name of the output it is held against (the same way).
+// expected output with the name of the output it is held against (the same way); every input
+// and output of the graph has exactly one file.
 struct DataSet {
   std::vector<std::string> inputFiles;
   std::vector<std::string> inputNames;
@@ -34,8 +35,10 @@ struct DataSet {
 };
 
 // Why a data set cannot be used: the folder, a file that cannot be read (`file`, `detail` says
-// why) or holds a tensor the library cannot take, the model's graph that cannot be read, or files
-// that do not match the model's inputs or outputs (`count` is the model's).
+// why) or holds a tensor the library cannot take, the model's graph that cannot be read, files
+// that do not match the model's inputs or outputs (`count` is the model's), or two files that
+// fall on the same input or output (`detail` the first, `file` the second, `tensor` its name),
+// which would leave another one without a file.
 enum class DataProblemKind {
   kFolder,
   kFile,
@@ -43,6 +46,8 @@ enum class DataProblemKind {
   kInputCount,
   kFileWithoutOutput,
   kOutputWithoutFile,
+  kSameInput,
+  kSameOutput,
 };
 struct DataProblem {
   DataProblemKind kind = DataProblemKind::kFolder;
@@ -50,6 +55,7 @@ struct DataProblem {
   std::string detail;  // the reader's reason
   size_t count = 0;
   size_t files = 0;
+  std::string tensor;
 };
 
 std::variant<DataSet, DataProblem> readDataSet(
