@@ -19,6 +19,7 @@ enum class RefusalKind {
   kTolerance,
   kNoDataFolder,
   kDataWithShape,  // test data and shape arguments together
+  kUnknownOption,  // an argument of the form of an option that is no option
 };
 struct Refusal {
   RefusalKind kind = RefusalKind::kTimeLimitNotPositive;

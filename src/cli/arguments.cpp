@@ -118,6 +118,26 @@ cv::dnn::MatShape parseUserShape(int argc, char** argv) {
 
 namespace {
 
+// Takes the option at `i` out of the arguments when it is `option`, with its value: the text after
+// "=" when it is given as "option=value", otherwise the argument after it ("" when none follows).
+bool takeOptionAt(std::vector<char*>& arguments, size_t i, const char* option, std::string& value) {
+  const size_t length = std::strlen(option);
+  const char* argument = arguments[i];
+  if (std::strncmp(argument, option, length) != 0) return false;
+  size_t taken = 1;
+  if (argument[length] == '=') {
+    value = argument + length + 1;
+  } else if (argument[length] == '\0') {
+    value = i + 1 < arguments.size() ? arguments[i + 1] : "";
+    taken = std::min<size_t>(2, arguments.size() - i);
+  } else {
+    return false;
+  }
+  arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i),
+                  arguments.begin() + static_cast<std::ptrdiff_t>(i + taken));
+  return true;
+}
+
 // Digits with an optional fraction ("2", "2.5", ".5", "2."), read in the C locale: no sign,
 // blank, exponent or hexadecimal, which would let a value mean other than it says. A value too
 // large or too small for a double is read as infinite.
@@ -138,11 +158,8 @@ std::optional<Refusal> takeTimeLimit(std::vector<char*>& arguments, TimeLimit& t
   // The limits that the worker's watch can honour.
   constexpr double kShortest = 0.001, kLongest = 1e7;
   for (size_t i = 1; i < arguments.size(); ++i) {
-    if (std::strcmp(arguments[i], "--time-limit") != 0) continue;
-    const std::string value = i + 1 < arguments.size() ? arguments[i + 1] : "";
-    arguments.erase(
-        arguments.begin() + static_cast<std::ptrdiff_t>(i),
-        arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i + 2, arguments.size())));
+    std::string value;
+    if (!takeOptionAt(arguments, i, "--time-limit", value)) continue;
     double seconds = 0;
     if (!readDecimalSeconds(value, seconds) || seconds <= 0) {
       return Refusal{RefusalKind::kTimeLimitNotPositive, visibleText(value)};
@@ -173,16 +190,6 @@ bool isSwitchRequest(const std::vector<char*>& arguments) {
 
 namespace {
 
-// Takes `option` and the argument after it (if any) out of the arguments at `i`; answers that
-// argument, or "" when none follows.
-std::string takeOptionAt(std::vector<char*>& arguments, size_t i) {
-  const std::string value = i + 1 < arguments.size() ? arguments[i + 1] : "";
-  arguments.erase(
-      arguments.begin() + static_cast<std::ptrdiff_t>(i),
-      arguments.begin() + static_cast<std::ptrdiff_t>(std::min(i + 2, arguments.size())));
-  return value;
-}
-
 // A decimal with an optional exponent ("1", "0.5", ".5", "1e-5", "2.5E+3"), read in the C locale,
 // finite and not negative: no sign, blank or hexadecimal.
 bool readTolerance(const std::string& text, double& value) {
@@ -207,8 +214,8 @@ bool readTolerance(const std::string& text, double& value) {
 
 std::optional<Refusal> takeTolerance(std::vector<char*>& arguments, ToleranceOption& tolerance) {
   for (size_t i = 1; i < arguments.size(); ++i) {
-    if (std::strcmp(arguments[i], "--tolerance") != 0) continue;
-    const std::string value = takeOptionAt(arguments, i);
+    std::string value;
+    if (!takeOptionAt(arguments, i, "--tolerance", value)) continue;
     const size_t comma = value.find(',');
     Tolerance values;
     if (comma == std::string::npos || !readTolerance(value.substr(0, comma), values.relative) ||
@@ -223,11 +230,20 @@ std::optional<Refusal> takeTolerance(std::vector<char*>& arguments, ToleranceOpt
 
 std::optional<Refusal> takeDataFolder(std::vector<char*>& arguments, std::string& folder) {
   for (size_t i = 1; i < arguments.size(); ++i) {
-    if (std::strcmp(arguments[i], "--data") != 0) continue;
-    const std::string value = takeOptionAt(arguments, i);
+    std::string value;
+    if (!takeOptionAt(arguments, i, "--data", value)) continue;
     if (value.empty()) return Refusal{RefusalKind::kNoDataFolder, ""};
     folder = value;
     --i;
+  }
+  return std::nullopt;
+}
+
+std::optional<Refusal> unknownOption(const std::vector<char*>& arguments) {
+  for (size_t i = 2; i < arguments.size(); ++i) {
+    if (std::strncmp(arguments[i], "--", 2) == 0) {
+      return Refusal{RefusalKind::kUnknownOption, visibleText(arguments[i])};
+    }
   }
   return std::nullopt;
 }

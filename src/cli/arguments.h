@@ -37,6 +37,8 @@ std::string shownFileName(const char* path);
 // without one contributes nothing.
 cv::dnn::MatShape parseUserShape(int argc, char** argv);
 
+// Each option with a value is taken as "--option VALUE" or as "--option=VALUE".
+
 // Takes "--time-limit SECONDS" out of the arguments, wherever it stands. The value is decimal
 // seconds (digits, with a fraction after a point or not), from a millisecond to ten million
 // seconds; any other value is refused.
@@ -56,3 +58,8 @@ std::optional<Refusal> takeTolerance(std::vector<char*>& arguments, ToleranceOpt
 // Takes "--data DIR" out of the arguments, wherever it stands, and keeps the folder as typed; the
 // option without a folder is refused.
 std::optional<Refusal> takeDataFolder(std::vector<char*>& arguments, std::string& folder);
+
+// The first argument after the model path, the options taken out, that starts with "--": no
+// option of the program, nor a dimension, so a mistyped option. (The first argument is the model
+// path or a switch, whatever it looks like.)
+std::optional<Refusal> unknownOption(const std::vector<char*>& arguments);

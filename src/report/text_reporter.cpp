@@ -256,6 +256,11 @@ void TextReporter::operator()(const OptionRefused& refused) {
       colored(Red, {"The test data give the input shapes: --data and shape arguments exclude "
                     "each other."});
       break;
+    case RefusalKind::kUnknownOption:
+      colored(Red, {"'" + value +
+                    "' is no option of Verasko; the options are --explain, --json, "
+                    "--time-limit, --data and --tolerance."});
+      break;
   }
 }
 
