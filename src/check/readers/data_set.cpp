@@ -104,19 +104,16 @@ std::variant<std::vector<TensorData>, DataProblem> readAll(const std::vector<std
   for (const std::string& path : paths) {
     auto read = readTensorFile(path);
     if (const std::string* error = std::get_if<std::string>(&read)) {
-      return DataProblem{DataProblemKind::kFile, fileName(path), *error, 0, 0, ""};
+      return DataProblem{DataProblemKind::kFile, fileName(path), *error, 0, 0};
     }
     TensorData& tensor = std::get<TensorData>(read);
     for (std::int64_t dimension : tensor.shape) {
       // The library's dimensions are ints; an input needs at least one value.
       if (dimension > INT32_MAX || (asInput && dimension == 0)) {
-        return DataProblem{DataProblemKind::kFile,
-                           fileName(path),
+        return DataProblem{DataProblemKind::kFile, fileName(path),
                            "A dimension of " + std::to_string(dimension) +
                                " is not one the library takes for an input",
-                           0,
-                           0,
-                           ""};
+                           0, 0};
       }
     }
     tensors.push_back(std::move(tensor));
@@ -144,32 +141,26 @@ std::variant<DataSet, DataProblem> readDataSet(
     const std::string& folder, const std::variant<GraphSignature, std::string>& graph) {
   const auto files = findDataFiles(folder);
   if (const std::string* error = std::get_if<std::string>(&files)) {
-    return DataProblem{DataProblemKind::kFolder, "", *error, 0, 0, ""};
+    return DataProblem{DataProblemKind::kFolder, "", *error, 0, 0};
   }
   if (const std::string* error = std::get_if<std::string>(&graph)) {
-    return DataProblem{DataProblemKind::kGraph, "", *error, 0, 0, ""};
+    return DataProblem{DataProblemKind::kGraph, "", *error, 0, 0};
   }
   const DataFiles& paths = std::get<DataFiles>(files);
   const GraphSignature& signature = std::get<GraphSignature>(graph);
   if (paths.inputs.size() != signature.inputs.size()) {
     return DataProblem{DataProblemKind::kInputCount, "", "", signature.inputs.size(),
-                       paths.inputs.size(),          ""};
+                       paths.inputs.size()};
   }
   if (paths.outputs.size() > signature.outputs.size()) {
     return DataProblem{DataProblemKind::kFileWithoutOutput,
-                       fileName(paths.outputs[signature.outputs.size()]),
-                       "",
-                       signature.outputs.size(),
-                       paths.outputs.size(),
-                       ""};
+                       fileName(paths.outputs[signature.outputs.size()]), "",
+                       signature.outputs.size(), paths.outputs.size()};
   }
   if (paths.outputs.size() < signature.outputs.size()) {
     return DataProblem{DataProblemKind::kOutputWithoutFile,
-                       signature.outputs[paths.outputs.size()].name,
-                       "",
-                       signature.outputs.size(),
-                       paths.outputs.size(),
-                       ""};
+                       signature.outputs[paths.outputs.size()].name, "", signature.outputs.size(),
+                       paths.outputs.size()};
   }
   auto inputs = readAll(paths.inputs, true);
   if (DataProblem* problem = std::get_if<DataProblem>(&inputs)) return *problem;

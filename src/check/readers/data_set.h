@@ -55,7 +55,7 @@ struct DataProblem {
   std::string detail;  // the reader's reason
   size_t count = 0;
   size_t files = 0;
-  std::string tensor;
+  std::string tensor = {};  // for kSameInput and kSameOutput
 };
 
 std::variant<DataSet, DataProblem> readDataSet(
