@@ -118,7 +118,7 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   const bool withData = !options.dataFolder.empty();
   std::variant<GraphSignature, std::string> signature = std::string();
   if (withData || options.declaredShapes) signature = readGraphSignature(modelPath);
-  CheckJob job{modelPath, userShape, options.explain, {}, {}};
+  CheckJob job{modelPath, userShape, options.explain, {}, {}, {}};
   DataSet data;
   // Test data that do not fit a model whose graph cannot be read or has no inputs: the library's
   // own verdict on loading it comes first (no model file, an empty network), then this.
@@ -141,6 +141,7 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   if (withData && !afterLoad) {
     job.inputFiles = data.inputFiles;
     job.inputNames = data.inputNames;
+    job.inputTypes = data.inputTypes;
     DataRead shown{visibleText(options.dataFolder), options.tolerance, {}, {}, data.inputShapes};
     for (const std::string& file : data.inputFiles) {
       shown.inputFiles.push_back(visibleText(pathOf(file.c_str()).filename().string()));

@@ -371,6 +371,14 @@ def data_sets(folder):
                               "output_1": np.maximum(x, 0)},
           names={"output_0": forged, "output_1": "y"})
 
+    # ONNX's test data keep bfloat16 values as the bits of a uint16 tensor; uint32 values convert
+    # as the library takes them.
+    save((folder, "bfloat16.onnx"), [helper.make_node("Cast", ["x"], ["y"], to=TensorProto.FLOAT)],
+         [helper.make_tensor_value_info("x", TensorProto.BFLOAT16, [3])], [tensor("y", [3])])
+    write("bfloat16", {"input_0": np.array([0x3f80, 0xc040, 0x4049], np.uint16),
+                       "output_0": np.array([1, -3, 3.140625], np.float32)})
+    write("uint32", {"input_0": np.array([[7, 0, 3000000000]], np.uint32),
+                     "output_0": np.array([[7, 0, 2147483647]], np.float32)})
     # Values that 7 digits do not tell apart, and values that JSON has no number for.
     x = np.array([[16777218, 1, 2]], np.float32)
     write("large", {"input_0": x, "output_0": x - np.array([[2, 0, 0]], np.float32)})

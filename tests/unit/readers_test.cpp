@@ -161,6 +161,9 @@ TEST(ReadTensorProto, RawAndTypedDataPackedOrNot) {
                              number(7, uint64_t(-5000000000))));
   EXPECT_EQ(wide.shape, (std::vector<std::int64_t>{2, 1}));
   EXPECT_EQ(libraryInputValues(wide), (std::vector<float>{2147483647.f, -2147483648.f}));
+  // uint64 keeps its values in uint64_data, and saturates as int64 does.
+  EXPECT_EQ(libraryInputValues(tensor(read(proto, number(2, 13) + number(11, 5000000000)))),
+            (std::vector<float>{2147483647.f}));
 }
 
 TEST(ReadTensorProto, HostileOrForeignTensorsEndInAReason) {

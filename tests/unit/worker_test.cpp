@@ -109,7 +109,8 @@ TEST(FrameReader, PiecesThatEndAnywhereGiveTheFindingsAsSent) {
   for (const Finding& finding : sent) expected.push_back(encodeFinding(finding));
   EXPECT_EQ(taken, expected);
   std::optional<CheckJob> job;
-  const std::string request = encodeJob({"m\n.onnx", {1, -3}, true, {"a", "b"}, {"", "x"}});
+  const std::string request =
+      encodeJob({"m\n.onnx", {1, -3}, true, {"a", "b"}, {"", "x"}, {16, 0}});
   reader.append(request.data(), request.size());
   ASSERT_TRUE(reader.take(job) && job);
   EXPECT_EQ(encodeJob(*job), request);

@@ -93,6 +93,14 @@ std::vector<std::string> matchedNames(const std::vector<TensorData>& tensors,
   return names;
 }
 
+// The ONNX element type that the graph declares for the tensor of that name; 0 for none.
+int declaredType(const std::string& name, const std::vector<DeclaredTensor>& declared) {
+  for (const DeclaredTensor& tensor : declared) {
+    if (tensor.name == name) return tensor.type;
+  }
+  return 0;
+}
+
 std::string fileName(const std::string& path) {
   return fs::path(path).filename().string();
 }
@@ -171,8 +179,14 @@ std::variant<DataSet, DataProblem> readDataSet(
   data.inputFiles = paths.inputs;
   data.inputNames = matchedNames(inputTensors, signature.inputs);
   for (const TensorData& tensor : inputTensors) data.inputShapes.push_back(tensor.shape);
+  for (const std::string& name : data.inputNames) {
+    data.inputTypes.push_back(declaredType(name, signature.inputs));
+  }
   data.expected = std::move(std::get<std::vector<TensorData>>(outputs));
   data.outputNames = matchedNames(data.expected, signature.outputs);
+  for (size_t i = 0; i < data.expected.size(); ++i) {
+    takeAsDeclared(data.expected[i], declaredType(data.outputNames[i], signature.outputs));
+  }
   for (const std::string& path : paths.outputs) data.outputFiles.push_back(fileName(path));
   if (auto same = sameName(data.inputNames, paths.inputs, DataProblemKind::kSameInput)) {
     return *same;

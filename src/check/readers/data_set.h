@@ -23,12 +23,13 @@ std::variant<DataFiles, std::string> findDataFiles(const std::string& dir);
 
 // A data set read and matched against the model's graph: each input file with the graph input
 // it is set as (by the tensor's name where it has one of them, otherwise by position), and each
-// expected output with the name of the output it is held against (the same way); every input
-// and output of the graph has exactly one file.
+// expected output with the name of the output it is held against (the same way), read as the
+// graph declares its type; every input and output of the graph has exactly one file.
 struct DataSet {
   std::vector<std::string> inputFiles;
   std::vector<std::string> inputNames;
   std::vector<std::vector<std::int64_t>> inputShapes;
+  std::vector<int> inputTypes;  // as the graph declares them, for takeAsDeclared
   std::vector<std::string> outputFiles;
   std::vector<std::string> outputNames;
   std::vector<TensorData> expected;

@@ -31,16 +31,19 @@ struct ElementType {
 };
 
 constexpr ElementType kTaken[] = {
-    {1, "float", 4, 'f'},    {2, "uint8", 1, 'u'},  {3, "int8", 1, 'i'},  {4, "uint16", 2, 'u'},
-    {5, "int16", 2, 'i'},    {6, "int32", 4, 'i'},  {7, "int64", 8, 'i'}, {9, "bool", 1, 'b'},
-    {10, "float16", 2, 'h'}, {11, "double", 8, 'f'}};
+    {1, "float", 4, 'f'},   {2, "uint8", 1, 'u'},   {3, "int8", 1, 'i'},
+    {4, "uint16", 2, 'u'},  {5, "int16", 2, 'i'},   {6, "int32", 4, 'i'},
+    {7, "int64", 8, 'i'},   {9, "bool", 1, 'b'},    {10, "float16", 2, 'h'},
+    {11, "double", 8, 'f'}, {12, "uint32", 4, 'u'}, {13, "uint64", 8, 'u'}};
 
 // ONNX's names of the other element types, by number.
 const std::map<int, const char*> kOtherTypes = {
-    {8, "string"},      {12, "uint32"},         {13, "uint64"},       {14, "complex64"},
-    {15, "complex128"}, {16, "bfloat16"},       {17, "float8e4m3fn"}, {18, "float8e4m3fnuz"},
-    {19, "float8e5m2"}, {20, "float8e5m2fnuz"}, {21, "uint4"},        {22, "int4"},
-    {23, "float4e2m1"}};
+    {8, "string"},        {14, "complex64"},      {15, "complex128"}, {16, "bfloat16"},
+    {17, "float8e4m3fn"}, {18, "float8e4m3fnuz"}, {19, "float8e5m2"}, {20, "float8e5m2fnuz"},
+    {21, "uint4"},        {22, "int4"},           {23, "float4e2m1"}};
+
+// ONNX's number of bfloat16, which its test data keep as the bits of a uint16 tensor.
+constexpr int kBfloat16 = 16;
 
 // The TensorProto fields that the reader takes.
 constexpr std::uint64_t kDims = 1, kDataType = 2, kFloatData = 4, kInt32Data = 5, kInt64Data = 7;
@@ -171,6 +174,8 @@ std::uint64_t typedField(const ElementType& type) {
     case 1: return kFloatData;
     case 7: return kInt64Data;
     case 11: return kDoubleData;
+    case 12:
+    case 13: return kUint64Data;
     default: return kInt32Data;
   }
 }
@@ -467,8 +472,19 @@ std::variant<TensorData, std::string> readTensorFile(const std::string& path) {
   return extension == ".pb" ? readTensorProto(file) : readNpy(file);
 }
 
+void takeAsDeclared(TensorData& tensor, int declaredType) {
+  if (declaredType != kBfloat16 || tensor.type != "uint16") return;
+  for (double& value : tensor.values) {
+    const auto bits = static_cast<std::uint32_t>(value) << 16;
+    float number;
+    std::memcpy(&number, &bits, sizeof number);
+    value = number;
+  }
+  tensor.type = "bfloat16";
+}
+
 std::vector<float> libraryInputValues(const TensorData& tensor) {
-  const bool int64 = tensor.type == "int64";
+  const bool int64 = tensor.type == "int64" || tensor.type == "uint32" || tensor.type == "uint64";
   std::vector<float> values;
   values.reserve(tensor.values.size());
   for (double value : tensor.values) {

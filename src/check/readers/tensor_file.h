@@ -30,6 +30,11 @@ std::variant<TensorData, std::string> readNpy(std::istream& in);
 // The tensor in the regular file at `path`, read by its extension: ".pb" or ".npy".
 std::variant<TensorData, std::string> readTensorFile(const std::string& path);
 
-// The values as the library's float32 input gets them: each converted with saturation, int64
-// values first saturated to int32 as the library's ONNX importer takes int64 tensors, bools 0 or 1.
+// The tensor as the model declares its type: ONNX's test data keep bfloat16 values as the bits of
+// a uint16 tensor, which a bfloat16 declaration (ONNX's type 16) reads as bfloat16 values.
+void takeAsDeclared(TensorData& tensor, int declaredType);
+
+// The values as the library's float32 input gets them: each converted with saturation, 64-bit and
+// uint32 values first saturated to int32 as the library's ONNX importer takes int64 tensors,
+// bools 0 or 1.
 std::vector<float> libraryInputValues(const TensorData& tensor);

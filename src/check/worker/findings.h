@@ -114,4 +114,5 @@ struct CheckJob {
   bool explain = false;
   std::vector<std::string> inputFiles;
   std::vector<std::string> inputNames;
+  std::vector<int> inputTypes;  // the ONNX element types that the model declares for them
 };

@@ -56,7 +56,7 @@ auto tied(NodeRejection& x) {
   return std::tie(x.node, x.type, x.name, x.domain, x.words, x.withoutLayer);
 }
 auto tied(CheckJob& x) {
-  return std::tie(x.modelPath, x.userShape, x.explain, x.inputFiles, x.inputNames);
+  return std::tie(x.modelPath, x.userShape, x.explain, x.inputFiles, x.inputNames, x.inputTypes);
 }
 
 // Numbers are written least significant byte first: lengths, counts, dimensions and values in

@@ -44,7 +44,8 @@ std::vector<std::pair<std::string, cv::Mat>> dataInputs(const CheckJob& job) {
     if (const std::string* error = std::get_if<std::string>(&read)) {
       throw std::runtime_error(job.inputFiles[i] + ": " + *error);
     }
-    const TensorData& tensor = std::get<TensorData>(read);
+    TensorData tensor = std::get<TensorData>(read);
+    if (i < job.inputTypes.size()) takeAsDeclared(tensor, job.inputTypes[i]);
     // The library has no tensor without dimensions: a scalar is one value.
     cv::dnn::MatShape shape(tensor.shape.begin(), tensor.shape.end());
     if (shape.empty()) shape.push_back(1);
