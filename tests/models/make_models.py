@@ -379,6 +379,12 @@ def data_sets(folder):
                        "output_0": np.array([1, -3, 3.140625], np.float32)})
     write("uint32", {"input_0": np.array([[7, 0, 3000000000]], np.uint32),
                      "output_0": np.array([[7, 0, 2147483647]], np.float32)})
+    # A model without inputs, and a folder with only its output: the model's verdict comes first.
+    save((folder, "no_inputs.onnx"),
+         [helper.make_node("Constant", [], ["y"],
+                           value=numpy_helper.from_array(np.ones(3, np.float32), "v"))],
+         [], [tensor("y", [3])])
+    write("only_output", {"output_0": np.ones(3, np.float32)})
     # Values that 7 digits do not tell apart, and values that JSON has no number for.
     x = np.array([[16777218, 1, 2]], np.float32)
     write("large", {"input_0": x, "output_0": x - np.array([[2, 0, 0]], np.float32)})

@@ -148,6 +148,13 @@ std::optional<DataProblem> sameName(const std::vector<std::string>& names,
 std::variant<DataSet, DataProblem> readDataSet(
     const std::string& folder, const std::variant<GraphSignature, std::string>& graph) {
   const auto files = findDataFiles(folder);
+  // A model without inputs takes no test data, whatever the folder lacks: that is the model's.
+  const GraphSignature* declared = std::get_if<GraphSignature>(&graph);
+  std::error_code unreadable;
+  if (declared && declared->inputs.empty() && fs::is_directory(folder, unreadable)) {
+    const DataFiles* found = std::get_if<DataFiles>(&files);
+    return DataProblem{DataProblemKind::kInputCount, "", "", 0, found ? found->inputs.size() : 0};
+  }
   if (const std::string* error = std::get_if<std::string>(&files)) {
     return DataProblem{DataProblemKind::kFolder, "", *error, 0, 0};
   }
