@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "check/explanation.h"
-#include "check/path.h"
 #include "check/readers/data_set.h"
+#include "check/readers/path.h"
 #include "check/text.h"
 #include "check/worker/memory_budget.h"
 #include "check/worker/worker_process.h"

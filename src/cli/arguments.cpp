@@ -8,7 +8,7 @@
 #include <locale>
 #include <sstream>
 
-#include "check/path.h"
+#include "check/readers/path.h"
 #include "check/reporter.h"
 #include "check/text.h"
 

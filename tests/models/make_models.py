@@ -328,6 +328,9 @@ def data_sets(folder):
     write("relu", {"input_0": x, "output_0": np.maximum(x, 0)})
     write("relu_npy", {"input_0": x, "output_0": np.maximum(x, 0)}, npy=True)
     write("relu_near", {"input_0": x, "output_0": np.maximum(x, 0) + np.float32(0.01)})
+    # Names outside ASCII, as typed, for the folder, its files and the model's graph.
+    shutil.copytree(os.path.join(data, "relu"), os.path.join(data, "donn\u00e9es"))
+    shutil.copyfile(os.path.join(folder, "relu.onnx"), os.path.join(folder, "mod\u00e8le.onnx"))
     save((folder, "softmax.onnx"), [helper.make_node("Softmax", ["x"], ["y"])],
          [tensor("x", [2, 2, 3])], [tensor("y", [2, 2, 3])])
     x = rng.standard_normal((2, 2, 3)).astype(np.float32)

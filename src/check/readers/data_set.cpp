@@ -8,6 +8,8 @@
 #include <map>
 #include <optional>
 
+#include "check/readers/path.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -30,8 +32,16 @@ void take(const std::string& name, const std::string& prefix, Numbered& files) {
   files[std::stoul(number)].push_back(name);
 }
 
+// The path of the file `name` in the folder, in the folder's own bytes as typed: a Windows path
+// made narrow again would lose what the C locale cannot hold.
+std::string inFolder(const std::string& folder, const std::string& name) {
+  const char separator = static_cast<char>(fs::path::preferred_separator);
+  const bool ended = !folder.empty() && (folder.back() == '/' || folder.back() == separator);
+  return folder + (ended ? "" : std::string(1, separator)) + name;
+}
+
 // The paths in order of their numbers, or "" and the reason in `reason`.
-std::vector<std::string> inOrder(const fs::path& dir, const std::string& prefix,
+std::vector<std::string> inOrder(const std::string& folder, const std::string& prefix,
                                  const Numbered& files, std::string& reason) {
   std::vector<std::string> paths;
   if (files.empty()) {
@@ -49,29 +59,30 @@ std::vector<std::string> inOrder(const fs::path& dir, const std::string& prefix,
       reason = "The folder has both " + name + ".pb and " + name + ".npy";
       return {};
     }
-    paths.push_back((dir / names.front()).string());
+    paths.push_back(inFolder(folder, names.front()));
   }
   return paths;
 }
 
 }  // namespace
 
-std::variant<DataFiles, std::string> findDataFiles(const std::string& dir) {
+std::variant<DataFiles, std::string> findDataFiles(const std::string& folder) {
+  const fs::path dir = pathOf(folder.c_str());
   std::error_code error;
   if (!fs::exists(dir, error)) return std::string("The folder does not exist");
   if (!fs::is_directory(dir, error)) return std::string("The data path is not a folder");
   Numbered inputs, outputs;
   fs::directory_iterator entry(dir, error);
   for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-    const std::string name = entry->path().filename().string();
+    const std::string name = entry->path().filename().u8string();
     take(name, "input_", inputs);
     take(name, "output_", outputs);
   }
   if (error) return "The folder cannot be read: " + error.message();
   std::string reason;
   DataFiles files;
-  files.inputs = inOrder(dir, "input_", inputs, reason);
-  if (reason.empty()) files.outputs = inOrder(dir, "output_", outputs, reason);
+  files.inputs = inOrder(folder, "input_", inputs, reason);
+  if (reason.empty()) files.outputs = inOrder(folder, "output_", outputs, reason);
   if (!reason.empty()) return reason;
   return files;
 }
@@ -102,7 +113,7 @@ int declaredType(const std::string& name, const std::vector<DeclaredTensor>& dec
 }
 
 std::string fileName(const std::string& path) {
-  return fs::path(path).filename().string();
+  return pathOf(path.c_str()).filename().string();
 }
 
 // The tensors of the files, or the problem with the first that cannot be read or taken.
@@ -151,7 +162,8 @@ std::variant<DataSet, DataProblem> readDataSet(
   // A model without inputs takes no test data, whatever the folder lacks: that is the model's.
   const GraphSignature* declared = std::get_if<GraphSignature>(&graph);
   std::error_code unreadable;
-  if (declared && declared->inputs.empty() && fs::is_directory(folder, unreadable)) {
+  if (declared && declared->inputs.empty() &&
+      fs::is_directory(pathOf(folder.c_str()), unreadable)) {
     const DataFiles* found = std::get_if<DataFiles>(&files);
     return DataProblem{DataProblemKind::kInputCount, "", "", 0, found ? found->inputs.size() : 0};
   }

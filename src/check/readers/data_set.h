@@ -19,7 +19,7 @@ struct DataFiles {
 // The data files of the folder, numbered from 0 without gaps, or why they are not: the path is
 // not a folder, a number is missing or given in both formats, there is no input or no output.
 // Other files are passed over.
-std::variant<DataFiles, std::string> findDataFiles(const std::string& dir);
+std::variant<DataFiles, std::string> findDataFiles(const std::string& folder);
 
 // A data set read and matched against the model's graph: each input file with the graph input
 // it is set as (by the tensor's name where it has one of them, otherwise by position), and each

@@ -6,6 +6,7 @@
 // size.
 #include "check/readers/onnx_graph.h"
 
+#include "check/readers/path.h"
 #include "check/readers/protobuf_wire.h"
 
 #include <algorithm>
@@ -258,7 +259,7 @@ std::variant<GraphNodes, std::string> readGraphNodes(std::istream& in) {
 }
 
 std::variant<GraphNodes, std::string> readGraphNodes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(pathOf(path.c_str()), std::ios::binary);
   if (!file) return std::string("The file cannot be opened");
   return readGraphNodes(file);
 }
@@ -298,8 +299,9 @@ std::variant<GraphSignature, std::string> readGraphSignature(std::istream& in) {
 
 std::variant<GraphSignature, std::string> readGraphSignature(const std::string& path) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return std::string("It is not a file");
-  std::ifstream file(path, std::ios::binary);
+  const std::filesystem::path filePath = pathOf(path.c_str());
+  if (!std::filesystem::is_regular_file(filePath, error)) return std::string("It is not a file");
+  std::ifstream file(filePath, std::ios::binary);
   if (!file) return std::string("The file cannot be opened");
   return readGraphSignature(file);
 }

@@ -15,6 +15,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "check/readers/path.h"
 #include "check/readers/protobuf_wire.h"
 
 namespace {
@@ -462,12 +463,13 @@ std::variant<TensorData, std::string> readNpy(std::istream& in) {
 }
 
 std::variant<TensorData, std::string> readTensorFile(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
+  const std::filesystem::path filePath = pathOf(path.c_str());
+  std::string extension = filePath.extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (extension != ".pb" && extension != ".npy") return std::string("The file is not .pb or .npy");
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return std::string("It is not a file");
-  std::ifstream file(path, std::ios::binary);
+  if (!std::filesystem::is_regular_file(filePath, error)) return std::string("It is not a file");
+  std::ifstream file(filePath, std::ios::binary);
   if (!file) return std::string("The file cannot be opened");
   return extension == ".pb" ? readTensorProto(file) : readNpy(file);
 }

@@ -1,4 +1,5 @@
-// Command-line arguments as paths, the one conversion that every file name the user types takes.
+// Command-line arguments as paths, the one conversion that every file name the user types takes,
+// in the readers, the worker and the parent alike: every path in this program is kept as typed.
 #pragma once
 
 #include <filesystem>

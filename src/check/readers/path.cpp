@@ -1,4 +1,4 @@
-#include "check/path.h"
+#include "check/readers/path.h"
 
 #ifdef _WIN32
 #include <windows.h>
