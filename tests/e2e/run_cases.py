@@ -46,7 +46,7 @@ KEPT = re.compile(r"PATH|HOME|(ASAN|UBSAN|LSAN)_OPTIONS|WINEPREFIX")
 SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ "
                             rb"bytes\n")
 # Under load Wine's own client sometimes reports a failed call to its server on standard error,
-# in a run that otherwise ends as it should, at times cut short.
+# in a run that otherwise ends as it should, or that Wine cuts short before the program writes.
 WINE_NOTE = re.compile(rb"wine client error:[0-9a-f]+: [^\n]*\n?")
 # Where standard output goes in the cases that end with one of these words: a file and the mode
 # to open it in; ">&-" closes it.
@@ -251,6 +251,17 @@ def run_piped(command, env, cwd, output_to=None):
     return output + (out or b""), err, process.returncode
 
 
+def run_as_windows(command, env, cwd, output_to=None):
+    """run_piped for a program under Wine, in POSIX lines and without Wine's notes: a run in
+    which Wine's client lost its server is Wine's failure, not the program's, and runs again
+    (up to three times in all)."""
+    for _ in range(3):
+        out, err, code = run_piped(command, dict(env), cwd, output_to)
+        if not WINE_NOTE.search(err):
+            break
+    return out.replace(b"\r\n", b"\n"), WINE_NOTE.sub(b"", err.replace(b"\r\n", b"\n")), code
+
+
 def children(pid):
     """The processes that `pid` started and that are there (as zombies or not)."""
     with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as f:
@@ -347,12 +358,10 @@ def run_cases(binary, setup):
                 # The sanitizers' shadow memory needs the whole address space, and their runtime
                 # descriptors of its own.
                 return run, []
-            out, err, code = run_piped(command, env, models, case["output_to"])
+            out, err, code = (run_as_windows if wine else run_piped)(command, env, models,
+                                                                     case["output_to"])
         else:
             out, err, code = run_on_terminal(command, env, models)
-        if wine:
-            out = out.replace(b"\r\n", b"\n")
-            err = WINE_NOTE.sub(b"", err.replace(b"\r\n", b"\n"))
         problems = problems_of((out, err, code), case["status"], expected, case["error"])
         if (case["output"] or "").startswith('{"'):
             try:
@@ -467,9 +476,8 @@ def run_corpus(binary, corpus, flags):
     def one(arguments):
         runs = []
         for options in ([["--explain", "--json"]] if once else [[], ["--explain"], ["--json"]]):
-            out, err, code = run_piped(prefix + [binary] + arguments + options, environment({}),
-                                       None)
-            runs.append((out.replace(b"\r\n", b"\n"), WINE_NOTE.sub(b"", err), code))
+            runs.append((run_as_windows if prefix else run_piped)(
+                prefix + [binary] + arguments + options, environment({}), None))
         if once:
             return arguments, combined_problems(runs[0])
         return arguments, corpus_problems(*runs, not any(u in arguments[0] for u in UNSTABLE))
@@ -531,10 +539,9 @@ def run_data(binary, test_data, table, flags):
 
     def one(group_test):
         folder = os.path.join(test_data, *group_test)
-        run = run_piped(prefix + [binary, os.path.join(folder, "model.onnx"), "--data",
-                                  os.path.join(folder, "test_data_set_0"), "--json"],
-                        environment({}), None)
-        out, err, code = run[0].replace(b"\r\n", b"\n"), WINE_NOTE.sub(b"", run[1]), run[2]
+        out, err, code = (run_as_windows if prefix else run_piped)(
+            prefix + [binary, os.path.join(folder, "model.onnx"), "--data",
+                      os.path.join(folder, "test_data_set_0"), "--json"], environment({}), None)
         problems = combined_problems((out, err, code))
         try:
             outcome = data_outcome(json.loads(out))
