@@ -1,5 +1,8 @@
 #include "check/model_check.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -108,8 +111,12 @@ Stage executionStage(const cv::dnn::MatShape& userShape,
 
 int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
                const CheckOptions& options, Reporter& reporter) {
+  // The time limit counts from here, the parent's reading of the data included.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point started = Clock::now();
   // Measured once, before the worker starts, for both sides.
-  reporter.report(CheckStarted{userShape, memoryBudget()});
+  const std::uint64_t budget = memoryBudget();
+  reporter.report(CheckStarted{userShape, budget});
   const std::string kind = specialFileKind(modelPath);
   if (!kind.empty()) {
     reporter.report(Failed{Stage::kLoad, SpecialFile{kind}});
@@ -124,7 +131,14 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   // own verdict on loading it comes first (no model file, an empty network), then this.
   std::optional<DataRefused> afterLoad;
   if (withData) {
-    auto read = readDataSet(options.dataFolder, signature);
+    // The expected values are held here while the worker runs: within the budget too.
+    ReadLimits limits;
+    if (budget != 0) limits.room = budget;
+    if (options.timeLimit.seconds > 0) {
+      limits.deadline = started + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(options.timeLimit.seconds));
+    }
+    auto read = readDataSet(options.dataFolder, signature, limits);
     if (const DataProblem* problem = std::get_if<DataProblem>(&read)) {
       const DataRefused refused{visibleText(options.dataFolder), printable(*problem)};
       const bool modelsFault = problem->kind == DataProblemKind::kGraph ||
@@ -217,9 +231,20 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
       noteExplanation(finding, explanation);
     }
   };
+  double timeLeft = options.timeLimit.seconds;
+  if (timeLeft > 0) {
+    timeLeft -= std::chrono::duration<double>(Clock::now() - started).count();
+    if (timeLeft <= 0 && withData && !afterLoad) {
+      reporter.report(DataRefused{visibleText(options.dataFolder),
+                                  DataProblem{DataProblemKind::kTimeLimit, "", "", 0, 0}});
+      return -1;
+    }
+    // What is left, however little: the worker is stopped at once then.
+    timeLeft = std::max(timeLeft, 1e-6);
+  }
   Ending ending;
   try {
-    ending = runWorker(job, options.timeLimit.seconds, onFinding);
+    ending = runWorker(job, timeLeft, onFinding);
   } catch (const std::exception& error) {
     reporter.report(Failed{Stage::kLoad, NoWorker{error.what()}});
     return -1;

@@ -197,7 +197,12 @@ void JsonReporter::operator()(const DataRefused& refused) {
   document_["outcome"] = "not executable";
   document_["stage"] = "data";
   document_["data"] = {{"folder", refused.folder}};
-  document_["failure"] = {{"reason", dataProblemText(refused.problem)}};
+  nlohmann::json& failure = document_["failure"];
+  failure = {{"reason", dataProblemText(refused.problem, run_.timeLimit, check_.memoryBudget)},
+             {"memoryShortage", refused.problem.kind == DataProblemKind::kMemory}};
+  if (refused.problem.kind == DataProblemKind::kTimeLimit) {
+    failure["timeLimit"] = run_.timeLimit.seconds;
+  }
 }
 
 void JsonReporter::operator()(const OutputsCompared& compared) {

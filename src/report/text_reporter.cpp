@@ -59,10 +59,15 @@ std::string budgetText(std::uint64_t bytes) {
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " GiB";
 }
 
+// "more memory than the 2.9 GiB available.", for what needs it.
+std::string moreMemoryThan(std::uint64_t memoryBudget) {
+  if (memoryBudget == 0) return "more memory than is available.";
+  return "more memory than the " + budgetText(memoryBudget) + " available.";
+}
+
 std::string memoryShortageReason(Stage stage, std::uint64_t memoryBudget) {
-  const std::string needs = stage == Stage::kLoad ? "The model" : "The test";
-  if (memoryBudget == 0) return needs + " needs more memory than is available.";
-  return needs + " needs more memory than the " + budgetText(memoryBudget) + " available.";
+  return (stage == Stage::kLoad ? "The model needs " : "The test needs ") +
+         moreMemoryThan(memoryBudget);
 }
 
 // How the worker ended without its last word, as a sentence.
@@ -356,7 +361,8 @@ void TextReporter::operator()(const Explained& explained) {
   }
 }
 
-std::string dataProblemText(const DataProblem& problem) {
+std::string dataProblemText(const DataProblem& problem, const TimeLimit& timeLimit,
+                            std::uint64_t memoryBudget) {
   switch (problem.kind) {
     case DataProblemKind::kFolder: return problem.detail + ".";
     case DataProblemKind::kFile: return problem.file + ": " + problem.detail + ".";
@@ -378,6 +384,10 @@ std::string dataProblemText(const DataProblem& problem) {
     case DataProblemKind::kSameOutput:
       return problem.detail + " and " + problem.file + " both hold the model's output '" +
              problem.tensor + "'.";
+    case DataProblemKind::kMemory:
+      return problem.file + ": Its values need " + moreMemoryThan(memoryBudget);
+    case DataProblemKind::kTimeLimit:
+      return "Reading the files took longer than the time limit of " + timeLimit.text + " s.";
   }
   return "";
 }
@@ -388,7 +398,7 @@ void TextReporter::operator()(const DataRead& data) {
 
 void TextReporter::operator()(const DataRefused& refused) {
   colored(Red, {"Failed reading the test data in '" + refused.folder + "'",
-                dataProblemText(refused.problem)});
+                dataProblemText(refused.problem, run_.timeLimit, check_.memoryBudget)});
 }
 
 void TextReporter::operator()(const OutputsCompared& compared) {

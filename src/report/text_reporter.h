@@ -54,7 +54,8 @@ class TextReporter : public Reporter {
 std::string failureReason(Stage stage, const FailureReason& reason, const TimeLimit& timeLimit,
                           std::uint64_t memoryBudget);
 std::string cutShortText(const Ending& ending, const TimeLimit& timeLimit);
-std::string dataProblemText(const DataProblem& problem);
+std::string dataProblemText(const DataProblem& problem, const TimeLimit& timeLimit,
+                            std::uint64_t memoryBudget);
 
 // The explanation as lines of text, the empty line before it included; none for nothing to say.
 std::vector<std::string> explanationLines(const Explanation& explanation,

@@ -49,7 +49,7 @@ void checkSignature(const std::string& bytes) {
 }
 
 // A tensor's values agree with its shape, also as the library takes them.
-void checkTensor(const std::variant<TensorData, std::string>& read) {
+void checkTensor(const TensorRead& read) {
   const TensorData* tensor = std::get_if<TensorData>(&read);
   if (!tensor) return;
   std::uint64_t count = 1;

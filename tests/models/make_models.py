@@ -414,6 +414,19 @@ def data_sets(folder):
         f.write(whole.replace(b"'descr'", b"'dexcr'", 1))
     write("string", {"input_0": np.array([["a", "b", "c"]], dtype=object), "output_0": y})
     write("zero_dimension", {"input_0": np.zeros((1, 0), np.float32), "output_0": y})
+    # Arrays of zeros whose files are sparse: 256 MiB as an input and as an expected output, 16 Mi
+    # values that take longer to read than 1 ms, and 64 Gi values that no machine holds as numbers.
+    def zeros(name, shape, files):
+        write(name, files)
+        path = os.path.join(data, name, "output_0.npy" if "input_0" in files else "input_0.npy")
+        with open(path, "wb") as f:
+            np.lib.format.write_array_header_1_0(
+                f, {"descr": "|u1", "fortran_order": False, "shape": shape})
+            f.truncate(f.tell() + int(np.prod(shape, dtype=np.uint64)))
+    zeros("big_input", (1, 1, 16384, 16384), {"output_0": y})
+    zeros("big_output", (16384, 16384), {"input_0": x})
+    zeros("slow_output", (4096, 4096), {"input_0": x})
+    zeros("huge_output", (262144, 262144), {"input_0": x})
     with open(os.path.join(data, "not_a_folder"), "wb") as f:
         f.write(b"a file where a folder of test data belongs\n")
 

@@ -28,17 +28,17 @@ std::string number(std::uint64_t field, std::uint64_t value) {
 }
 
 template <typename Read>
-std::variant<TensorData, std::string> read(Read reader, const std::string& bytes) {
+TensorRead read(Read reader, const std::string& bytes) {
   std::istringstream in(bytes);
   return reader(in);
 }
 
-TensorData tensor(const std::variant<TensorData, std::string>& read) {
+TensorData tensor(const TensorRead& read) {
   if (const auto* reason = std::get_if<std::string>(&read)) ADD_FAILURE() << *reason;
   return std::holds_alternative<TensorData>(read) ? std::get<TensorData>(read) : TensorData{};
 }
 
-std::string reason(const std::variant<TensorData, std::string>& read) {
+std::string reason(const TensorRead& read) {
   return std::holds_alternative<std::string>(read) ? std::get<std::string>(read) : "read";
 }
 
@@ -186,6 +186,28 @@ TEST(ReadTensorProto, HostileOrForeignTensorsEndInAReason) {
             "The tensor's data is in an external file");
 }
 
+// What is kept is held to the room: the typed field of the tensor's type alone, when the type comes
+// first; nothing of the values where none are kept, the data's size still checked; and reading
+// stops at its deadline.
+TEST(ReadTensorProto, WhatIsKeptIsHeldToTheLimits) {
+  const auto within = [](ReadLimits limits) {
+    return [limits](std::istream& in) { return readTensorProto(in, limits); };
+  };
+  std::string unused;
+  for (int i = 0; i < 1000; ++i) unused += varint(7);
+  const std::string floats = field(8, "x") + number(1, 2) + number(2, 1) + field(7, unused) +
+                             field(4, std::string("\0\0\xc0\x3f\0\0\0\xc0", 8));
+  EXPECT_EQ(tensor(read(within({true, 16}), floats)).values, (std::vector<double>{1.5, -2}));
+  EXPECT_EQ(std::get<PastLimit>(read(within({true, 15}), floats)), PastLimit::kRoom);
+  const TensorData checked = tensor(read(within({false, 0}), floats));
+  EXPECT_TRUE(checked.name == "x" && checked.shape.size() == 1 && checked.values.empty());
+  EXPECT_EQ(reason(read(within({false, 0}),
+                        number(1, 4) + number(2, 1) + field(9, std::string(12, '\0')))),
+            "The dimensions make 4 values, but the data has 12 bytes");
+  const std::string many = number(1, 100000) + number(2, 2) + field(9, std::string(100000, '\1'));
+  EXPECT_EQ(std::get<PastLimit>(read(within({true, UINT64_MAX, {}}), many)), PastLimit::kTime);
+}
+
 // A NumPy file of the given version, header and data.
 std::string npyFile(int major, const std::string& header, const std::string& data) {
   std::string length =
@@ -208,6 +230,18 @@ TEST(ReadNpy, ByteOrderVersionAndFortranOrder) {
       tensor(read(npy, npyFile(3, "{\"descr\":\"<f8\",\"fortran_order\":False,\"shape\":()}",
                                std::string("\0\0\0\0\0\0\xf0\x7f", 8))));
   EXPECT_TRUE(scalar.shape.empty() && std::isinf(scalar.values.at(0)));
+  // Reordering holds the values twice; without values the data are not read.
+  const std::string bytes = npyFile(1, "{'descr': '|u1', 'fortran_order': True, 'shape': (2, 3)}",
+                                    std::string{0, 3, 1, 4, 2, 5});
+  const auto within = [](ReadLimits limits) {
+    return [limits](std::istream& in) { return readNpy(in, limits); };
+  };
+  EXPECT_EQ(tensor(read(within({true, 96}), bytes)).values.size(), 6u);
+  EXPECT_EQ(std::get<PastLimit>(read(within({true, 95}), bytes)), PastLimit::kRoom);
+  EXPECT_EQ(tensor(read(within({false, 0}),
+                        bytes.substr(0, bytes.size() - 6) + "\xff\xff\xff\xff\xff\xff"))
+                .shape,
+            (std::vector<std::int64_t>{2, 3}));
 }
 
 TEST(ReadNpy, HostileOrForeignArraysEndInAReason) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <optional>
 
 #include "check/readers/path.h"
@@ -116,14 +117,25 @@ std::string fileName(const std::string& path) {
   return pathOf(path.c_str()).filename().string();
 }
 
-// The tensors of the files, or the problem with the first that cannot be read or taken.
+// The tensors of the files, or the problem with the first that cannot be read or taken. Kept
+// values are charged against the room, which is what is left of it after them.
 std::variant<std::vector<TensorData>, DataProblem> readAll(const std::vector<std::string>& paths,
-                                                           bool asInput) {
+                                                           bool asInput, ReadLimits& limits) {
   std::vector<TensorData> tensors;
   for (const std::string& path : paths) {
-    auto read = readTensorFile(path);
+    TensorRead read;
+    try {
+      read = readTensorFile(path, limits);
+    } catch (const std::bad_alloc&) {
+      read = PastLimit::kRoom;
+    }
     if (const std::string* error = std::get_if<std::string>(&read)) {
       return DataProblem{DataProblemKind::kFile, fileName(path), *error, 0, 0};
+    }
+    if (const PastLimit* past = std::get_if<PastLimit>(&read)) {
+      const bool memory = *past == PastLimit::kRoom;
+      return DataProblem{memory ? DataProblemKind::kMemory : DataProblemKind::kTimeLimit,
+                         memory ? fileName(path) : "", "", 0, 0};
     }
     TensorData& tensor = std::get<TensorData>(read);
     for (std::int64_t dimension : tensor.shape) {
@@ -135,6 +147,8 @@ std::variant<std::vector<TensorData>, DataProblem> readAll(const std::vector<std
                            0, 0};
       }
     }
+    const std::uint64_t kept = tensor.values.size() * sizeof(double);
+    limits.room = limits.room > kept ? limits.room - kept : 0;
     tensors.push_back(std::move(tensor));
   }
   return tensors;
@@ -157,7 +171,8 @@ std::optional<DataProblem> sameName(const std::vector<std::string>& names,
 }  // namespace
 
 std::variant<DataSet, DataProblem> readDataSet(
-    const std::string& folder, const std::variant<GraphSignature, std::string>& graph) {
+    const std::string& folder, const std::variant<GraphSignature, std::string>& graph,
+    const ReadLimits& limits) {
   const auto files = findDataFiles(folder);
   // A model without inputs takes no test data, whatever the folder lacks: that is the model's.
   const GraphSignature* declared = std::get_if<GraphSignature>(&graph);
@@ -189,9 +204,12 @@ std::variant<DataSet, DataProblem> readDataSet(
                        signature.outputs[paths.outputs.size()].name, "", signature.outputs.size(),
                        paths.outputs.size()};
   }
-  auto inputs = readAll(paths.inputs, true);
+  ReadLimits checked = limits;
+  checked.values = false;
+  auto inputs = readAll(paths.inputs, true, checked);
   if (DataProblem* problem = std::get_if<DataProblem>(&inputs)) return *problem;
-  auto outputs = readAll(paths.outputs, false);
+  ReadLimits kept = limits;
+  auto outputs = readAll(paths.outputs, false, kept);
   if (DataProblem* problem = std::get_if<DataProblem>(&outputs)) return *problem;
   DataSet data;
   const std::vector<TensorData>& inputTensors = std::get<std::vector<TensorData>>(inputs);

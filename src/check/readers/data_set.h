@@ -39,7 +39,8 @@ struct DataSet {
 // why) or holds a tensor the library cannot take, the model's graph that cannot be read, files
 // that do not match the model's inputs or outputs (`count` is the model's), or two files that
 // fall on the same input or output (`detail` the first, `file` the second, `tensor` its name),
-// which would leave another one without a file.
+// which would leave another one without a file; or reading that went past its limits: the
+// expected values of `file` need more memory than is left for them, or the time ran out.
 enum class DataProblemKind {
   kFolder,
   kFile,
@@ -49,6 +50,8 @@ enum class DataProblemKind {
   kOutputWithoutFile,
   kSameInput,
   kSameOutput,
+  kMemory,
+  kTimeLimit,
 };
 struct DataProblem {
   DataProblemKind kind = DataProblemKind::kFolder;
@@ -59,5 +62,8 @@ struct DataProblem {
   std::string tensor = {};  // for kSameInput and kSameOutput
 };
 
+// The input files are only checked: the worker reads their values. The expected outputs' values
+// are kept within `limits.room` bytes in all, and reading ends by `limits.deadline`.
 std::variant<DataSet, DataProblem> readDataSet(
-    const std::string& folder, const std::variant<GraphSignature, std::string>& graph);
+    const std::string& folder, const std::variant<GraphSignature, std::string>& graph,
+    const ReadLimits& limits = {});

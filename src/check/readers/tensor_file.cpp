@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <new>
 #include <stdexcept>
 
 #include "check/readers/path.h"
@@ -124,25 +125,63 @@ double valueOfBits(std::uint64_t bits, const ElementType& type) {
   }
 }
 
-// The values packed in `bytes`, of which there must be `count`.
-std::vector<double> unpack(const std::string& bytes, std::uint64_t count, const ElementType& type,
-                           bool bigEndian) {
-  const auto size = static_cast<std::uint64_t>(type.bytes);
-  if (bytes.size() % size != 0 || bytes.size() / size != count) {
-    refuse("The dimensions make " + std::to_string(count) + " values, but the data has " +
-           std::to_string(bytes.size()) + " bytes");
+// The limits as one read spends them: the room left, and the values read since the clock was
+// last looked at.
+class Spending {
+ public:
+  explicit Spending(const ReadLimits& limits) : limits_(limits) {}
+
+  bool keepsValues() const {
+    return limits_.values;
   }
-  std::vector<double> values;
+
+  // Takes `bytes` from the room, or stops the read.
+  void charge(std::uint64_t bytes) {
+    if (bytes > limits_.room) throw PastLimit::kRoom;
+    limits_.room -= bytes;
+  }
+
+  // Counts one more value read; now and then stops the read when its time has run out.
+  void tick() {
+    constexpr std::uint64_t kBetweenLooks = 64 * 1024;
+    if (++sinceLook_ < kBetweenLooks) return;
+    sinceLook_ = 0;
+    if (std::chrono::steady_clock::now() > limits_.deadline) throw PastLimit::kTime;
+  }
+
+ private:
+  ReadLimits limits_;
+  std::uint64_t sinceLook_ = 0;
+};
+
+// Refuses data of `bytes` bytes that do not hold exactly `count` values of the type.
+void checkDataSize(std::uint64_t bytes, std::uint64_t count, const ElementType& type) {
+  const auto size = static_cast<std::uint64_t>(type.bytes);
+  if (bytes % size != 0 || bytes / size != count) {
+    refuse("The dimensions make " + std::to_string(count) + " values, but the data has " +
+           std::to_string(bytes) + " bytes");
+  }
+}
+
+// Room for the `count` values of a tensor, or std::bad_alloc where there can be none.
+void reserveValues(std::vector<double>& values, std::uint64_t count) {
+  if (count > values.max_size()) throw std::bad_alloc();
   values.reserve(static_cast<size_t>(count));
-  for (size_t at = 0; at < bytes.size(); at += size) {
+}
+
+// Appends the values packed in `size` bytes, a whole number of them.
+void unpack(const char* bytes, size_t size, const ElementType& type, bool bigEndian,
+            std::vector<double>& values, Spending& spending) {
+  const auto width = static_cast<size_t>(type.bytes);
+  for (size_t at = 0; at + width <= size; at += width) {
     std::uint64_t bits = 0;
-    for (size_t i = 0; i < size; ++i) {
-      const auto byte = static_cast<unsigned char>(bytes[bigEndian ? at + i : at + size - 1 - i]);
+    for (size_t i = 0; i < width; ++i) {
+      const auto byte = static_cast<unsigned char>(bytes[bigEndian ? at + i : at + width - 1 - i]);
       bits = bits << 8 | byte;
     }
     values.push_back(valueOfBits(bits, type));
+    spending.tick();
   }
-  return values;
 }
 
 // One value of a typed data field, of the wire type that the field has unpacked.
@@ -181,15 +220,29 @@ std::uint64_t typedField(const ElementType& type) {
   }
 }
 
-TensorData readTensorFields(WireSource& source, std::uint64_t size) {
+TensorData readTensorFields(WireSource& source, std::uint64_t size, Spending& spending) {
   TensorData tensor;
   std::uint64_t dataType = 0;
   std::string raw;
+  std::uint64_t rawBytes = 0;
   bool hasRaw = false;
+  // Each typed field's values as read, and how many it has; a field that the tensor's type does
+  // not use is only counted, once the type is known.
   std::map<std::uint64_t, std::vector<double>> typed;
+  std::map<std::uint64_t, std::uint64_t> typedCount;
   const auto isTyped = [](std::uint64_t field) {
     return field == kFloatData || field == kInt32Data || field == kInt64Data ||
            field == kDoubleData || field == kUint64Data;
+  };
+  const auto takeTyped = [&](std::uint64_t field, std::uint64_t end) {
+    const double value = readTypedValue(source, field, end);
+    ++typedCount[field];
+    spending.tick();
+    if (!spending.keepsValues() || (dataType != 0 && field != typedField(onnxType(dataType)))) {
+      return;
+    }
+    spending.charge(sizeof(double));
+    typed[field].push_back(value);
   };
   readFields(
       source, size,
@@ -197,15 +250,20 @@ TensorData readTensorFields(WireSource& source, std::uint64_t size) {
         if (field == kName) {
           tensor.name = readString(source, end);
         } else if (field == kRawData) {
-          raw = readString(source, end);
           hasRaw = true;
+          rawBytes = end - source.offset;
+          if (spending.keepsValues()) {
+            spending.charge(rawBytes);
+            raw = readString(source, end);
+          } else {
+            skip(source, rawBytes, end);
+          }
         } else if (field == kDims) {
           while (source.offset < end) {
             addDimension(tensor.shape, static_cast<std::int64_t>(readVarint(source, end)));
           }
         } else if (isTyped(field)) {
-          std::vector<double>& values = typed[field];
-          while (source.offset < end) values.push_back(readTypedValue(source, field, end));
+          while (source.offset < end) takeTyped(field, end);
         } else if (field == kSegment) {
           refuse("The file holds a sequence, an optional or part of a tensor, not a tensor");
         } else if (field == kExternalData) {
@@ -223,7 +281,7 @@ TensorData readTensorFields(WireSource& source, std::uint64_t size) {
         } else if (field == kDataLocation && wireType == 0) {
           if (readVarint(source, size) == 1) refuse("The tensor's data is in an external file");
         } else if (isTyped(field) && wireType == unpackedWireType(field)) {
-          typed[field].push_back(readTypedValue(source, field, size));
+          takeTyped(field, size);
         } else {
           return false;
         }
@@ -233,15 +291,21 @@ TensorData readTensorFields(WireSource& source, std::uint64_t size) {
   tensor.type = type.name;
   const std::uint64_t count = valueCount(tensor.shape);
   if (hasRaw) {
-    tensor.values = unpack(raw, count, type, false);
+    checkDataSize(rawBytes, count, type);
+    if (spending.keepsValues()) {
+      spending.charge(count * sizeof(double));
+      reserveValues(tensor.values, count);
+      unpack(raw.data(), raw.size(), type, false, tensor.values, spending);
+    }
     return tensor;
   }
-  tensor.values = std::move(typed[typedField(type)]);
-  if (tensor.values.size() != count) {
+  const std::uint64_t field = typedField(type);
+  if (typedCount[field] != count) {
     refuse("The dimensions make " + std::to_string(count) + " values, but the data has " +
-           std::to_string(tensor.values.size()));
+           std::to_string(typedCount[field]));
   }
-  if (typedField(type) == kInt32Data) {
+  tensor.values = std::move(typed[field]);
+  if (field == kInt32Data) {
     // Narrower types keep their bit pattern, float16's too, in the low bits of an int32.
     for (double& value : tensor.values) {
       value = valueOfBits(static_cast<std::uint64_t>(static_cast<std::int64_t>(value)), type);
@@ -338,15 +402,19 @@ const ElementType& npyType(const std::string& descr, bool& bigEndian) {
   refuseType(printable ? "'" + descr + "'" : "of the array");
 }
 
-TensorData readNpyBytes(std::istream& in, std::uint64_t size) {
+TensorData readNpyBytes(std::istream& in, std::uint64_t size, Spending& spending) {
   std::streambuf& buffer = *in.rdbuf();
-  const auto read = [&](std::uint64_t at, std::uint64_t count) {
+  const auto readInto = [&](std::uint64_t at, std::uint64_t count, char* bytes) {
     if (count > size - at) refuse("The file ends early at byte " + std::to_string(size));
-    std::string bytes(static_cast<size_t>(count), '\0');
-    if (count > 0 && buffer.sgetn(&bytes[0], static_cast<std::streamsize>(count)) !=
+    if (count > 0 && buffer.sgetn(bytes, static_cast<std::streamsize>(count)) !=
                          static_cast<std::streamsize>(count)) {
       refuse("The file ends early at byte " + std::to_string(at));
     }
+  };
+  const auto read = [&](std::uint64_t at, std::uint64_t count) {
+    if (count > size - at) refuse("The file ends early at byte " + std::to_string(size));
+    std::string bytes(static_cast<size_t>(count), '\0');
+    readInto(at, count, &bytes[0]);
     return bytes;
   };
   const std::string magic = read(0, 8);
@@ -400,13 +468,20 @@ TensorData readNpyBytes(std::istream& in, std::uint64_t size) {
   const std::uint64_t count = valueCount(tensor.shape);
   const std::uint64_t dataStart = 8 + lengthBytes + length;
   const std::uint64_t dataBytes = size - dataStart;
-  if (dataBytes / static_cast<std::uint64_t>(type.bytes) != count ||
-      dataBytes % static_cast<std::uint64_t>(type.bytes) != 0) {
-    refuse("The dimensions make " + std::to_string(count) + " values, but the data has " +
-           std::to_string(dataBytes) + " bytes");
+  checkDataSize(dataBytes, count, type);
+  if (!spending.keepsValues()) return tensor;
+  const bool reordered = fortranOrder && tensor.shape.size() > 1;
+  spending.charge(count * sizeof(double) * (reordered ? 2 : 1));
+  reserveValues(tensor.values, count);
+  // The data in pieces of whole values, each decoded as it comes.
+  const std::uint64_t piece = static_cast<std::uint64_t>(type.bytes) * 64 * 1024;
+  std::string bytes(static_cast<size_t>(std::min(piece, dataBytes)), '\0');
+  for (std::uint64_t at = 0; at < dataBytes; at += piece) {
+    const std::uint64_t length = std::min(piece, dataBytes - at);
+    readInto(dataStart + at, length, &bytes[0]);
+    unpack(bytes.data(), static_cast<size_t>(length), type, bigEndian, tensor.values, spending);
   }
-  tensor.values = unpack(read(dataStart, dataBytes), count, type, bigEndian);
-  if (fortranOrder && tensor.shape.size() > 1) {
+  if (reordered) {
     // The first index varies fastest in the file: walk the row-major indices and follow them
     // there.
     const size_t rank = tensor.shape.size();
@@ -436,11 +511,16 @@ TensorData readNpyBytes(std::istream& in, std::uint64_t size) {
 }
 
 template <typename Read>
-std::variant<TensorData, std::string> answer(std::istream& in, Read read) {
+TensorRead answer(std::istream& in, const ReadLimits& limits, Read read) {
   try {
     std::uint64_t size = 0;
     if (!sizeOfRest(in, size)) return std::string("The file's size cannot be told");
-    return read(size);
+    Spending spending(limits);
+    return read(size, spending);
+  } catch (PastLimit past) {
+    return past;
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& error) {
     return std::string(error.what());
   } catch (...) {
@@ -450,19 +530,21 @@ std::variant<TensorData, std::string> answer(std::istream& in, Read read) {
 
 }  // namespace
 
-std::variant<TensorData, std::string> readTensorProto(std::istream& in) {
-  return answer(in, [&](std::uint64_t size) {
+TensorRead readTensorProto(std::istream& in, const ReadLimits& limits) {
+  return answer(in, limits, [&](std::uint64_t size, Spending& spending) {
     // What is kept beside the values is the name and the raw data, both within the file.
     WireSource source{*in.rdbuf(), 0, 2 * size + 1024, "The tensor is too large"};
-    return readTensorFields(source, size);
+    return readTensorFields(source, size, spending);
   });
 }
 
-std::variant<TensorData, std::string> readNpy(std::istream& in) {
-  return answer(in, [&](std::uint64_t size) { return readNpyBytes(in, size); });
+TensorRead readNpy(std::istream& in, const ReadLimits& limits) {
+  return answer(in, limits, [&](std::uint64_t size, Spending& spending) {
+    return readNpyBytes(in, size, spending);
+  });
 }
 
-std::variant<TensorData, std::string> readTensorFile(const std::string& path) {
+TensorRead readTensorFile(const std::string& path, const ReadLimits& limits) {
   const std::filesystem::path filePath = pathOf(path.c_str());
   std::string extension = filePath.extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -471,7 +553,7 @@ std::variant<TensorData, std::string> readTensorFile(const std::string& path) {
   if (!std::filesystem::is_regular_file(filePath, error)) return std::string("It is not a file");
   std::ifstream file(filePath, std::ios::binary);
   if (!file) return std::string("The file cannot be opened");
-  return extension == ".pb" ? readTensorProto(file) : readNpy(file);
+  return extension == ".pb" ? readTensorProto(file, limits) : readNpy(file, limits);
 }
 
 void takeAsDeclared(TensorData& tensor, int declaredType) {

@@ -4,6 +4,7 @@
 // hostile file ends in a reason.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -11,7 +12,8 @@
 #include <vector>
 
 // A tensor's name ("" when the file gives none), its dimensions, its element type by ONNX's name
-// ("float", "int64", "bool", ...) and its values in row-major order.
+// ("float", "int64", "bool", ...) and its values in row-major order (none when they were not
+// kept).
 struct TensorData {
   std::string name;
   std::vector<std::int64_t> shape;
@@ -19,16 +21,33 @@ struct TensorData {
   std::vector<double> values;
 };
 
-// The TensorProto that the stream holds from its current position to its end, or why it cannot
-// be read. The stream must be seekable. Never throws.
-std::variant<TensorData, std::string> readTensorProto(std::istream& in);
+// What reading one tensor may spend: whether its values are kept at all (a process that only
+// checks a file that another reads keeps none, and reads no more of it than it must), the bytes
+// that its values and the data they are decoded from may hold at once, and the moment by which
+// reading must end.
+struct ReadLimits {
+  bool values = true;
+  std::uint64_t room = UINT64_MAX;
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+};
+
+// A tensor that its limits stopped: it needs more room, or its time ran out.
+enum class PastLimit { kRoom, kTime };
+
+// The tensor, why it cannot be read, or the limit that stopped it.
+using TensorRead = std::variant<TensorData, std::string, PastLimit>;
+
+// The TensorProto that the stream holds from its current position to its end. The stream must be
+// seekable. Of the typed data fields only the one of the tensor's type is kept, where the type
+// comes first, as writers put it. Throws only std::bad_alloc.
+TensorRead readTensorProto(std::istream& in, const ReadLimits& limits = {});
 
 // The NumPy array (format 1.0, 2.0 or 3.0) that the stream holds from its current position to its
-// end, or why it cannot be read. An array in Fortran order comes back in row-major order.
-std::variant<TensorData, std::string> readNpy(std::istream& in);
+// end. An array in Fortran order comes back in row-major order.
+TensorRead readNpy(std::istream& in, const ReadLimits& limits = {});
 
 // The tensor in the regular file at `path`, read by its extension: ".pb" or ".npy".
-std::variant<TensorData, std::string> readTensorFile(const std::string& path);
+TensorRead readTensorFile(const std::string& path, const ReadLimits& limits = {});
 
 // The tensor as the model declares its type: ONNX's test data keep bfloat16 values as the bits of
 // a uint16 tensor, which a bfloat16 declaration (ONNX's type 16) reads as bfloat16 values.

@@ -36,22 +36,26 @@ bool fitsAddressSpace(const cv::dnn::MatShape& shape, size_t elementSize) {
 }
 
 // The inputs of a run with test data: each file's tensor, as the library takes it, under its
-// input's name. Throws when a file cannot be read.
+// input's name. Throws when a file cannot be read, std::bad_alloc when memory runs out.
 std::vector<std::pair<std::string, cv::Mat>> dataInputs(const CheckJob& job) {
   std::vector<std::pair<std::string, cv::Mat>> inputs;
   for (size_t i = 0; i < job.inputFiles.size(); ++i) {
-    const auto read = readTensorFile(job.inputFiles[i]);
-    if (const std::string* error = std::get_if<std::string>(&read)) {
-      throw std::runtime_error(job.inputFiles[i] + ": " + *error);
+    cv::Mat blob;
+    {
+      auto read = readTensorFile(job.inputFiles[i]);
+      if (const std::string* error = std::get_if<std::string>(&read)) {
+        throw std::runtime_error(job.inputFiles[i] + ": " + *error);
+      }
+      TensorData& tensor = std::get<TensorData>(read);
+      if (i < job.inputTypes.size()) takeAsDeclared(tensor, job.inputTypes[i]);
+      // The library has no tensor without dimensions: a scalar is one value.
+      cv::dnn::MatShape shape(tensor.shape.begin(), tensor.shape.end());
+      if (shape.empty()) shape.push_back(1);
+      const std::vector<float> values = libraryInputValues(tensor);
+      tensor.values = {};
+      blob.create(shape, CV_32F);
+      std::copy(values.begin(), values.end(), blob.ptr<float>());
     }
-    TensorData tensor = std::get<TensorData>(read);
-    if (i < job.inputTypes.size()) takeAsDeclared(tensor, job.inputTypes[i]);
-    // The library has no tensor without dimensions: a scalar is one value.
-    cv::dnn::MatShape shape(tensor.shape.begin(), tensor.shape.end());
-    if (shape.empty()) shape.push_back(1);
-    const std::vector<float> values = libraryInputValues(tensor);
-    cv::Mat blob(shape, CV_32F);
-    std::copy(values.begin(), values.end(), blob.ptr<float>());
     inputs.emplace_back(i < job.inputNames.size() ? job.inputNames[i] : "", blob);
   }
   return inputs;
@@ -143,7 +147,7 @@ std::vector<Finding> loadAndExecute(const CheckJob& job, FindingSink send, Captu
       net.getLayerShapes(cv::dnn::MatShape(), 0, layerInputShapes, modelInputShapes);
       send(InputShapes{modelInputShapes});
       if (!job.inputFiles.empty()) {
-        data = dataInputs(job);
+        // The data are the test's: they are read as it begins.
       } else if (modelInputShapes.size() > 1 || (modelInputShapes.empty() && userShape.empty())) {
         return {};
       } else if (userShape.empty()) {
@@ -158,6 +162,13 @@ std::vector<Finding> loadAndExecute(const CheckJob& job, FindingSink send, Captu
       return last;
     }
     send(Executing{});
+    try {
+      if (!job.inputFiles.empty()) data = dataInputs(job);
+    } catch (...) {
+      std::vector<Finding> last{executionFailureCause(std::current_exception())};
+      if (job.explain) last.push_back(description(std::current_exception()));
+      return last;
+    }
     try {
       return {execute(net, testInputShape, std::move(data), outputNames)};
     } catch (...) {
