@@ -52,6 +52,9 @@ int run(int argc, char** argv) {
   if (const auto refused = takeDataFolder(arguments, options.dataFolder); refused && !refusal) {
     refusal = refused;
   }
+  if (const auto refused = takeBenchmark(arguments, options.benchmark); refused && !refusal) {
+    refusal = refused;
+  }
   if (const auto refused = unknownOption(arguments); refused && !refusal) refusal = refused;
   options.declaredShapes = options.explain || json;
   // Help and version answers stay text; a refused option is no such answer.

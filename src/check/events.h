@@ -99,6 +99,12 @@ struct Explained {
   Explanation explanation;
 };
 
-using Event = std::variant<RunStarted, OptionRefused, PathRefused, CheckStarted, Loaded, EmptyModel,
-                           InputReport, Executing, Outputs, Failed, Executable, Explained, DataRead,
-                           DataRefused, OutputsCompared, OutputsDiffer, DeclaredShapes>;
+// After the verdict, the timed passes that followed the check's own pass.
+struct Benchmarked {
+  Benchmark measured;
+};
+
+using Event =
+    std::variant<RunStarted, OptionRefused, PathRefused, CheckStarted, Loaded, EmptyModel,
+                 InputReport, Executing, Outputs, Failed, Executable, Explained, DataRead,
+                 DataRefused, OutputsCompared, OutputsDiffer, DeclaredShapes, Benchmarked>;

@@ -125,7 +125,7 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   const bool withData = !options.dataFolder.empty();
   std::variant<GraphSignature, std::string> signature = std::string();
   if (withData || options.declaredShapes) signature = readGraphSignature(modelPath);
-  CheckJob job{modelPath, userShape, options.explain, {}, {}, {}};
+  CheckJob job{modelPath, userShape, options.explain, {}, {}, {}, options.benchmark};
   DataSet data;
   // Test data that do not fit a model whose graph cannot be read or has no inputs: the library's
   // own verdict on loading it comes first (no model file, an empty network), then this.
@@ -171,6 +171,7 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   std::vector<DeclaredShape> declared;
   Explanation explanation;
   bool explaining = false;
+  std::optional<Benchmark> benchmark;
   const auto onFinding = [&](const Finding& received) {
     if (afterLoad && status) return;  // refused: nothing more counts
     const Finding finding = printable(received, modelPath);
@@ -217,6 +218,12 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
             *graph, testInputShapes(userShape, modelInputShapes, data, *graph), computed);
         for (DeclaredShape& shape : declared) makePrintable(shape.name);
       }
+    } else if (const auto* measured = std::get_if<Benchmark>(&finding)) {
+      benchmark = *measured;
+      for (LayerTime& layer : benchmark->medianPassLayers) {
+        makePrintable(layer.name);
+        makePrintable(layer.type);
+      }
     } else if (const auto* failure = std::get_if<CheckFailure>(&finding)) {
       if (status) return;
       reporter.report(Failed{stage, *failure});
@@ -253,6 +260,7 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   if (inOrder && executed && !status) {
     reporter.report(matched ? Event(Executable{}) : Event(OutputsDiffer{}));
     if (!declared.empty()) reporter.report(DeclaredShapes{declared});
+    if (benchmark) reporter.report(Benchmarked{*benchmark});
     return matched ? 0 : -1;
   }
   if (inOrder && status == 0) return 0;

@@ -20,6 +20,7 @@ enum class RefusalKind {
   kNoDataFolder,
   kDataWithShape,  // test data and shape arguments together
   kUnknownOption,  // an argument of the form of an option that is no option
+  kBenchmarkCount,
 };
 struct Refusal {
   RefusalKind kind = RefusalKind::kTimeLimitNotPositive;
@@ -35,11 +36,12 @@ struct ToleranceOption {
 // How the model is checked: a time limit of 0 seconds is none; with `explain`, a failure is
 // followed by what explains it; with `declaredShapes`, the outputs' shapes are held against the
 // model's declarations; with a data folder, the test runs on its inputs and its outputs are held
-// against the expected ones.
+// against the expected ones; with `benchmark`, that many timed passes follow the check's own.
 struct CheckOptions {
   TimeLimit timeLimit;
   bool explain = false;
   bool declaredShapes = false;
   std::string dataFolder;
   ToleranceOption tolerance;
+  int benchmark = 0;
 };

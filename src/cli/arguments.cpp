@@ -239,6 +239,23 @@ std::optional<Refusal> takeDataFolder(std::vector<char*>& arguments, std::string
   return std::nullopt;
 }
 
+std::optional<Refusal> takeBenchmark(std::vector<char*>& arguments, int& passes) {
+  constexpr size_t kMostDigits = 6;
+  constexpr int kMost = 100000;
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    std::string value;
+    if (!takeOptionAt(arguments, i, "--benchmark", value)) continue;
+    const bool digits = !value.empty() && value.size() <= kMostDigits &&
+                        value.find_first_not_of("0123456789") == std::string::npos;
+    const int count = digits ? std::stoi(value) : 0;
+    if (count < 1 || count > kMost)
+      return Refusal{RefusalKind::kBenchmarkCount, visibleText(value)};
+    passes = count;
+    --i;
+  }
+  return std::nullopt;
+}
+
 std::optional<Refusal> unknownOption(const std::vector<char*>& arguments) {
   for (size_t i = 2; i < arguments.size(); ++i) {
     if (std::strncmp(arguments[i], "--", 2) == 0) {

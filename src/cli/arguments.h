@@ -59,6 +59,10 @@ std::optional<Refusal> takeTolerance(std::vector<char*>& arguments, ToleranceOpt
 // option without a folder is refused.
 std::optional<Refusal> takeDataFolder(std::vector<char*>& arguments, std::string& folder);
 
+// Takes "--benchmark N" out of the arguments, wherever it stands: N timed passes, a whole number
+// from 1 to 100000 (digits only); any other value is refused.
+std::optional<Refusal> takeBenchmark(std::vector<char*>& arguments, int& passes);
+
 // The first argument after the model path, the options taken out, that starts with "--": no
 // option of the program, nor a dimension, so a mistyped option. (The first argument is the model
 // path or a switch, whatever it looks like.)

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "check/benchmark.h"
 #include "report/shape_text.h"
 
 namespace {
@@ -246,4 +247,37 @@ void JsonReporter::operator()(const DeclaredShapes& declared) {
                       {"declared", shape.declared},
                       {"shapes", shapeMatchText(shape.match)}});
   }
+}
+
+void JsonReporter::operator()(const Benchmarked& benchmarked) {
+  const Benchmark& measured = benchmarked.measured;
+  const PassStatistics passes = passStatistics(measured.passMilliseconds);
+  const auto share = [&](double part) { return passes.median > 0 ? part / passes.median : 0.0; };
+  nlohmann::json layers = nlohmann::json::array();
+  for (const LayerTime& layer : measured.medianPassLayers) {
+    layers.push_back({{"name", layer.name},
+                      {"type", layer.type},
+                      {"milliseconds", layer.milliseconds},
+                      {"share", share(layer.milliseconds)}});
+  }
+  nlohmann::json types = nlohmann::json::array();
+  for (const LayerTime& type : timeByType(measured.medianPassLayers)) {
+    types.push_back({{"type", type.type},
+                     {"milliseconds", type.milliseconds},
+                     {"share", share(type.milliseconds)}});
+  }
+  document_["benchmark"] = {{"passes", measured.passMilliseconds.size()},
+                            {"threads", measured.threads},
+                            {"loadMilliseconds", measured.loadMilliseconds},
+                            {"passMilliseconds", measured.passMilliseconds},
+                            {"minimumMilliseconds", passes.minimum},
+                            {"medianMilliseconds", passes.median},
+                            {"percentile90Milliseconds", passes.percentile90},
+                            {"maximumMilliseconds", passes.maximum},
+                            {"medianPassLayers", layers},
+                            {"layerTypes", types},
+                            {"flops", measured.flops},
+                            {"weightBytes", measured.weightBytes},
+                            {"blobBytes", measured.blobBytes},
+                            {"peakBytes", measured.peakBytes}};
 }

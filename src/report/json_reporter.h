@@ -36,6 +36,7 @@ class JsonReporter : public Reporter {
   void operator()(const OutputsCompared& compared);
   void operator()(const OutputsDiffer&);
   void operator()(const DeclaredShapes& declared);
+  void operator()(const Benchmarked& benchmarked);
 
  private:
   std::ostream& out_;

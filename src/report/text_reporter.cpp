@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "check/benchmark.h"
 #include "report/shape_text.h"
 
 namespace {
@@ -45,6 +46,44 @@ std::string worstValues(const Comparison& comparison) {
     ++digits;
   }
   return number(expected, digits) + " was expected and " + number(computed, digits);
+}
+
+// Milliseconds with three decimals: "12.345 ms".
+std::string milliseconds(double value) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.3f ms", value);
+  return text;
+}
+
+// A part of a whole as a percentage with one decimal: "12.3%".
+std::string share(double part, double whole) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", whole > 0 ? 100 * part / whole : 0.0);
+  return text;
+}
+
+// A count in a unit with a decimal prefix, three significant digits: "3.86 GFLOP".
+std::string withPrefix(double value, const std::string& unit) {
+  const char* const prefixes[] = {"", "k", "M", "G", "T", "P"};
+  size_t prefix = 0;
+  while (prefix + 1 < std::size(prefixes) && std::fabs(value) >= 1000) {
+    value /= 1000;
+    ++prefix;
+  }
+  return number(value, 3) + " " + prefixes[prefix] + unit;
+}
+
+// Bytes with a binary prefix and one decimal, as bytes below 1 KiB: "432 B", "97.5 MiB".
+std::string byteSize(double bytes) {
+  const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  size_t unit = 0;
+  while (unit + 1 < std::size(units) && bytes >= 1024) {
+    bytes /= 1024;
+    ++unit;
+  }
+  char text[48];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+  return text;
 }
 
 std::string joined(const std::vector<std::string>& items, const std::string& separator) {
@@ -264,7 +303,10 @@ void TextReporter::operator()(const OptionRefused& refused) {
     case RefusalKind::kUnknownOption:
       colored(Red, {"'" + value +
                     "' is no option of Verasko; the options are --explain, --json, "
-                    "--time-limit, --data and --tolerance."});
+                    "--time-limit, --data, --tolerance and --benchmark."});
+      break;
+    case RefusalKind::kBenchmarkCount:
+      colored(Red, {"The benchmark count '" + value + "' is not a whole number from 1 to 100000."});
       break;
   }
 }
@@ -359,6 +401,35 @@ void TextReporter::operator()(const Explained& explained) {
   for (const std::string& text : explanationLines(explained.explanation, run_.timeLimit)) {
     line(text);
   }
+}
+
+void TextReporter::operator()(const Benchmarked& benchmarked) {
+  // How many of the slowest layers are named.
+  constexpr size_t kSlowestLayers = 10;
+  const Benchmark& measured = benchmarked.measured;
+  const PassStatistics passes = passStatistics(measured.passMilliseconds);
+  const size_t count = measured.passMilliseconds.size();
+  line("Timed passes: " + std::to_string(count) + " after the check's own, " +
+       std::to_string(measured.threads) + " thread" + (measured.threads == 1 ? "" : "s") +
+       "; loading took " + milliseconds(measured.loadMilliseconds));
+  line("Pass times: minimum " + milliseconds(passes.minimum) + ", median " +
+       milliseconds(passes.median) + ", 90th percentile " + milliseconds(passes.percentile90) +
+       ", maximum " + milliseconds(passes.maximum));
+  line("Slowest layers of the median pass:");
+  for (const LayerTime& layer : slowestLayers(measured.medianPassLayers, kSlowestLayers)) {
+    if (layer.milliseconds <= 0) continue;  // fused into another
+    line("  '" + layer.name + "' (" + layer.type + "): " + milliseconds(layer.milliseconds) + ", " +
+         share(layer.milliseconds, passes.median));
+  }
+  line("Time by layer type:");
+  for (const LayerTime& type : timeByType(measured.medianPassLayers)) {
+    if (type.milliseconds <= 0) continue;
+    line("  " + type.type + ": " + milliseconds(type.milliseconds) + ", " +
+         share(type.milliseconds, passes.median));
+  }
+  line("The library's estimate: " + withPrefix(measured.flops, "FLOP") + ", weights " +
+       byteSize(measured.weightBytes) + ", blobs " + byteSize(measured.blobBytes) +
+       "; the worker's peak memory: " + byteSize(measured.peakBytes));
 }
 
 std::string dataProblemText(const DataProblem& problem, const TimeLimit& timeLimit,

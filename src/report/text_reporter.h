@@ -37,6 +37,7 @@ class TextReporter : public Reporter {
   void operator()(const OutputsCompared& compared);
   void operator()(const OutputsDiffer&);
   void operator()(const DeclaredShapes& declared);
+  void operator()(const Benchmarked& benchmarked);
 
  private:
   void line(const std::string& text);

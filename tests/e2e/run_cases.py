@@ -120,7 +120,7 @@ def expected_text(written, texts, argument_texts):
     """The expected output: $path is the model path as typed and $model its file name; a JSON
     document stands in place of the text, the text's opening empty line included."""
     arguments = texts["$arguments"]
-    valued = ("--time-limit", "--data", "--tolerance")
+    valued = ("--time-limit", "--data", "--tolerance", "--benchmark")
     paths = [a for i, a in enumerate(arguments) if a not in ("--explain", "--json") + valued
              and (i == 0 or arguments[i - 1] not in valued)]
     path = paths[0] if paths else ""

@@ -91,6 +91,7 @@ TEST(FrameReader, PiecesThatEndAnywhereGiveTheFindingsAsSent) {
   sent.push_back(GraphNode{std::string(5000, 'n'), std::string(3, '\0'), "d", 2, 3, {0, 7}});
   sent.push_back(NodeRejection{kUnknownNode, "T", "n", "d", "w\nv", true});
   sent.push_back(CheckFailure{Cause::kMemory, ""});
+  sent.push_back(Benchmark{{1.5, 0.25}, 3, 2, {{"l", "Conv", 0.5}}, 1e10, 4, 5, 6});
   std::string stream;
   for (const Finding& finding : sent) stream += encodeFinding(finding);
   std::string bad = encodeFinding(CheckFailure{Cause::kNode, "x"});
@@ -110,7 +111,7 @@ TEST(FrameReader, PiecesThatEndAnywhereGiveTheFindingsAsSent) {
   EXPECT_EQ(taken, expected);
   std::optional<CheckJob> job;
   const std::string request =
-      encodeJob({"m\n.onnx", {1, -3}, true, {"a", "b"}, {"", "x"}, {16, 0}});
+      encodeJob({"m\n.onnx", {1, -3}, true, {"a", "b"}, {"", "x"}, {16, 0}, 7});
   reader.append(request.data(), request.size());
   ASSERT_TRUE(reader.take(job) && job);
   EXPECT_EQ(encodeJob(*job), request);

@@ -1,7 +1,8 @@
 // What the worker can find, one plain struct per finding, in the order they may come:
 //   Loaded, or EmptyModel;  InputShapes;  Executing (the output names are known and the test
 //   execution begins);  Outputs (sent once the network and its outputs have been released);
-//   CheckFailure (the check failed, and why).
+//   CheckFailure (the check failed, and why); with timed passes asked for, Benchmark after the
+//   outputs.
 // With an explanation asked for, after a CheckFailure:
 //   Description (after a failed load, the library's whole description); StoppingLayer (after a
 //   failed execution, the layer that stopped it) or ProbableLayer (the layer that probably did);
@@ -80,9 +81,31 @@ struct NodeRejection {
   bool withoutLayer = false;
 };
 
+// One layer of the network in the library's profile of a pass: its name, its type and its time
+// (0 for a layer fused into another).
+struct LayerTime {
+  std::string name;
+  std::string type;
+  double milliseconds = 0;
+};
+// The timed passes after the check's own, which warmed the network up: the time of each, measured
+// around the forward pass alone; the load's; the threads the library used; the layers of the
+// median pass, in the network's order; the library's estimate of the network's floating-point
+// operations and memory for the test's inputs (0 where it gave none); the worker's peak memory.
+struct Benchmark {
+  std::vector<double> passMilliseconds;
+  double loadMilliseconds = 0;
+  int threads = 0;
+  std::vector<LayerTime> medianPassLayers;
+  double flops = 0;
+  double weightBytes = 0;
+  double blobBytes = 0;
+  double peakBytes = 0;
+};
+
 using Finding = std::variant<Loaded, EmptyModel, InputShapes, Executing, Outputs, CheckFailure,
                              Description, StoppingLayer, ProbableLayer, GraphNode, GraphEnd,
-                             DiagnosticsBegin, NodeRejection>;
+                             DiagnosticsBegin, NodeRejection, Benchmark>;
 
 // The kinds of finding, in the order of the alternatives of Finding.
 enum class FindingKind : std::uint8_t {
@@ -99,15 +122,17 @@ enum class FindingKind : std::uint8_t {
   kGraphEnd,
   kDiagnosticsBegin,
   kNodeRejection,
+  kBenchmark,
 };
-static_assert(std::variant_size_v<Finding> == static_cast<size_t>(FindingKind::kNodeRejection) + 1);
+static_assert(std::variant_size_v<Finding> == static_cast<size_t>(FindingKind::kBenchmark) + 1);
 
 inline FindingKind kindOf(const Finding& finding) {
   return static_cast<FindingKind>(finding.index());
 }
 
 // What the worker is asked to do. With test data, the inputs come from the files, each set as
-// the model's input of the name beside it, and the outputs' values come back.
+// the model's input of the name beside it, and the outputs' values come back. With `benchmark`,
+// that many timed passes follow the check's own.
 struct CheckJob {
   std::string modelPath;
   cv::dnn::MatShape userShape;
@@ -115,4 +140,5 @@ struct CheckJob {
   std::vector<std::string> inputFiles;
   std::vector<std::string> inputNames;
   std::vector<int> inputTypes;  // the ONNX element types that the model declares for them
+  int benchmark = 0;
 };

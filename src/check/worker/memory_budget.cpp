@@ -7,6 +7,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 #else
 #include <sys/resource.h>
 #endif
@@ -129,5 +131,16 @@ void applyMemoryBudget() {
   if (wanted == 0) return;
   limit.rlim_cur = static_cast<rlim_t>(wanted);
   setrlimit(RLIMIT_AS, &limit);
+#endif
+}
+
+std::uint64_t peakMemory() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return kUnknown;
+  return counters.PeakWorkingSetSize;
+#else
+  return numberAfter("/proc/self/status", "VmHWM:", 1024);
 #endif
 }

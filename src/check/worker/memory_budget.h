@@ -21,3 +21,7 @@ std::uint64_t addressSpaceLimit(std::uint64_t held, std::uint64_t budget, std::u
 // Limits the address space so, from what the process holds now. Not applied in sanitizer
 // builds, whose shadow memory needs the whole address space, nor on Windows.
 void applyMemoryBudget();
+
+// The most memory that the process has held at once (its peak resident set or working set); 0
+// when it cannot be read.
+std::uint64_t peakMemory();

@@ -55,12 +55,20 @@ auto tied(GraphEnd& x) {
 auto tied(NodeRejection& x) {
   return std::tie(x.node, x.type, x.name, x.domain, x.words, x.withoutLayer);
 }
+auto tied(LayerTime& x) {
+  return std::tie(x.name, x.type, x.milliseconds);
+}
+auto tied(Benchmark& x) {
+  return std::tie(x.passMilliseconds, x.loadMilliseconds, x.threads, x.medianPassLayers, x.flops,
+                  x.weightBytes, x.blobBytes, x.peakBytes);
+}
 auto tied(CheckJob& x) {
-  return std::tie(x.modelPath, x.userShape, x.explain, x.inputFiles, x.inputNames, x.inputTypes);
+  return std::tie(x.modelPath, x.userShape, x.explain, x.inputFiles, x.inputNames, x.inputTypes,
+                  x.benchmark);
 }
 
 // Numbers are written least significant byte first: lengths, counts, dimensions and values in
-// four bytes, indices in eight, truth values and causes in one.
+// four bytes, indices and measurements (doubles) in eight, truth values and causes in one.
 template <typename Number>
 void putBytes(std::string& out, Number number, int bytes) {
   for (int i = 0; i < bytes; ++i) {
@@ -75,6 +83,11 @@ void put(std::string& out, float number) {
   std::uint32_t bits = 0;
   std::memcpy(&bits, &number, sizeof bits);
   putBytes(out, bits, 4);
+}
+void put(std::string& out, double number) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &number, sizeof bits);
+  putBytes(out, bits, 8);
 }
 void put(std::string& out, size_t number) {
   putBytes(out, static_cast<std::uint64_t>(number), 8);
@@ -127,6 +140,12 @@ bool get(Body& in, float& number) {
   std::uint64_t value = 0;
   if (!getBytes(in, value, 4)) return false;
   const std::uint32_t bits = static_cast<std::uint32_t>(value);
+  std::memcpy(&number, &bits, sizeof number);
+  return true;
+}
+bool get(Body& in, double& number) {
+  std::uint64_t bits = 0;
+  if (!getBytes(in, bits, 8)) return false;
   std::memcpy(&number, &bits, sizeof number);
   return true;
 }

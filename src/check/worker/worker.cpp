@@ -4,8 +4,11 @@
 #include <opencv2/core/version.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <variant>
@@ -16,6 +19,7 @@
 #include "check/worker/diagnosis.h"
 #include "check/worker/library_log.h"
 #include "check/worker/library_window.h"
+#include "check/worker/memory_budget.h"
 
 namespace {
 
@@ -61,19 +65,82 @@ std::vector<std::pair<std::string, cv::Mat>> dataInputs(const CheckJob& job) {
   return inputs;
 }
 
+// The timed passes after the check's own, on the inputs that it set. Each pass's profile is kept
+// (for long runs of large networks, every k-th pass's, within 16 Mi layer times), so that the
+// median pass's layers can be told: the kept pass whose time is nearest the median.
+Benchmark timePasses(cv::dnn::Net& net, int passes, const std::vector<std::string>& outputNames) {
+  using Clock = std::chrono::steady_clock;
+  Benchmark benchmark;
+  benchmark.threads = cv::getNumThreads();
+  const std::vector<std::string> names = net.getLayerNames();
+  constexpr size_t kKeptTimes = 16 * 1024 * 1024;
+  const size_t total = static_cast<size_t>(passes) * std::max<size_t>(names.size(), 1);
+  const size_t stride = (total + kKeptTimes - 1) / kKeptTimes;
+  std::vector<std::pair<size_t, std::vector<double>>> profiles;
+  std::vector<cv::Mat> outputBlobs;
+  for (int pass = 0; pass < passes; ++pass) {
+    const Clock::time_point start = Clock::now();
+    net.forward(outputBlobs, outputNames);
+    const Clock::time_point end = Clock::now();
+    benchmark.passMilliseconds.push_back(
+        std::chrono::duration<double, std::milli>(end - start).count());
+    if (static_cast<size_t>(pass) % stride == 0) {
+      profiles.emplace_back(static_cast<size_t>(pass), std::vector<double>());
+      net.getPerfProfile(profiles.back().second);
+    }
+  }
+  // The median as the middle pass by time (the lower one of two).
+  std::vector<double> sorted = benchmark.passMilliseconds;
+  const size_t middle = (sorted.size() - 1) / 2;
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(middle),
+                   sorted.end());
+  const double median = sorted[middle];
+  const auto nearest =
+      std::min_element(profiles.begin(), profiles.end(), [&](const auto& left, const auto& right) {
+        return std::fabs(benchmark.passMilliseconds[left.first] - median) <
+               std::fabs(benchmark.passMilliseconds[right.first] - median);
+      });
+  const double tickMilliseconds = 1000.0 / cv::getTickFrequency();
+  for (size_t i = 0; i < names.size() && i < nearest->second.size(); ++i) {
+    const cv::Ptr<cv::dnn::Layer> layer = net.getLayer(net.getLayerId(names[i]));
+    benchmark.medianPassLayers.push_back(
+        {names[i], layer ? layer->type : "", nearest->second[i] * tickMilliseconds});
+  }
+  return benchmark;
+}
+
+// The library's estimates for the test's inputs, 0 where it has none.
+void estimate(const cv::dnn::Net& net, const std::vector<cv::dnn::MatShape>& inputShapes,
+              Benchmark& benchmark) {
+  try {
+    benchmark.flops = static_cast<double>(net.getFLOPS(inputShapes));
+    size_t weights = 0, blobs = 0;
+    net.getMemoryConsumption(inputShapes, weights, blobs);
+    benchmark.weightBytes = static_cast<double>(weights);
+    benchmark.blobBytes = static_cast<double>(blobs);
+  } catch (...) {
+    // The estimate is the library's to give; none is no failure of the check.
+  }
+}
+
 // The forward pass, on a tensor of zeros of the test shape or on the test data; answers the
-// outputs, with their values for test data. The network and the blobs are gone when it returns,
-// whichever way.
-Outputs execute(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
-                std::vector<std::pair<std::string, cv::Mat>> data,
-                const std::vector<std::string>& outputNames) {
+// outputs, with their values for test data, and with `passes`, the timed passes that follow on
+// the same inputs. The network and the blobs are gone when it returns, whichever way.
+std::pair<Outputs, std::optional<Benchmark>> execute(
+    cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
+    std::vector<std::pair<std::string, cv::Mat>> data, const std::vector<std::string>& outputNames,
+    int passes) {
   std::vector<cv::Mat> outputBlobs;
   const bool withData = !data.empty();
   if (!withData && !fitsAddressSpace(testInputShape, sizeof(float))) {
     CV_Error(cv::Error::StsNoMem, "the input tensor does not fit the address space");
   }
+  std::vector<cv::dnn::MatShape> inputShapes;
   if (withData) {
-    for (const auto& [name, blob] : data) net.setInput(blob, name, 1.0, cv::Scalar(0, 0, 0, 0));
+    for (const auto& [name, blob] : data) {
+      net.setInput(blob, name, 1.0, cv::Scalar(0, 0, 0, 0));
+      inputShapes.emplace_back(blob.size.p, blob.size.p + blob.dims);
+    }
     data.clear();
     net.forward(outputBlobs, outputNames);
   } else {
@@ -81,7 +148,17 @@ Outputs execute(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
     // not depend on what the memory held before.
     cv::Mat inputBlob(testInputShape, CV_32F, cv::Scalar(0));
     net.setInput(inputBlob, "", 1.0, cv::Scalar(0, 0, 0, 0));
+    inputShapes.push_back(testInputShape);
     net.forward(outputBlobs, outputNames);
+  }
+  std::optional<Benchmark> benchmark;
+  if (passes > 0) {
+    // The passes' outputs are the library's to keep; the first pass's are the check's.
+    std::vector<cv::Mat> firstOutputs;
+    for (const cv::Mat& blob : outputBlobs) firstOutputs.push_back(blob.clone());
+    benchmark = timePasses(net, passes, outputNames);
+    estimate(net, inputShapes, *benchmark);
+    outputBlobs = std::move(firstOutputs);
   }
   Outputs outputs;
   for (size_t i = 0; i < outputBlobs.size(); ++i) {
@@ -96,7 +173,7 @@ Outputs execute(cv::dnn::Net& net, const cv::dnn::MatShape& testInputShape,
     }
     outputs.outputs.push_back(std::move(output));
   }
-  return outputs;
+  return {outputs, benchmark};
 }
 
 // The whole description of a failure, for the explanation.
@@ -136,10 +213,15 @@ std::vector<Finding> loadAndExecute(const CheckJob& job, FindingSink send, Captu
   std::vector<std::pair<std::string, cv::Mat>> data;
   const cv::dnn::MatShape& userShape = job.userShape;
   cv::dnn::MatShape testInputShape = userShape;
+  double loadMilliseconds = 0;
   {
     cv::dnn::Net net;
     try {
+      const auto start = std::chrono::steady_clock::now();
       net = cv::dnn::readNet(job.modelPath, "", "");
+      loadMilliseconds =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count();
       if (net.empty()) return {EmptyModel{}};
       send(Loaded{});
       std::vector<cv::dnn::MatShape> layerInputShapes;
@@ -170,7 +252,12 @@ std::vector<Finding> loadAndExecute(const CheckJob& job, FindingSink send, Captu
       return last;
     }
     try {
-      return {execute(net, testInputShape, std::move(data), outputNames)};
+      auto [outputs, benchmark] =
+          execute(net, testInputShape, std::move(data), outputNames, job.benchmark);
+      if (!benchmark) return {outputs};
+      benchmark->loadMilliseconds = loadMilliseconds;
+      benchmark->peakBytes = static_cast<double>(peakMemory());
+      return {outputs, *benchmark};
     } catch (...) {
       std::cerr.flush();
       std::vector<Finding> last{executionFailureCause(std::current_exception())};
