@@ -231,13 +231,16 @@ std::optional<NodeRejection> DiagnosticsLog::take(std::string_view piece) {
         after == std::string_view::npos ? "" : std::string(rest->substr(after + 1));
     words_.push_back(libraryWords(text));
     if (current_ != kUnknownNode) {
-      // The library's words when it has no layer of the node's type.
+      // The library's words when it has no layer of the node's type, which it names with the
+      // node's domain before it where that is a custom one ("com.example.Foo").
       const GraphNode& node = nodes_[current_];
       const std::string code = "error: (-2:Unspecified error) ";
       const size_t error = text.find("error: (");
+      const std::string noLayer = "Can't create layer \"" + node.name + "\" of type \"";
+      const std::string type = untilNul(node.type);
       withoutLayer_ = error != std::string::npos && text.compare(error, code.size(), code) == 0 &&
-                      words_.back() == "Can't create layer \"" + node.name + "\" of type \"" +
-                                           untilNul(node.type) + "\"";
+                      (words_.back() == noLayer + type + "\"" ||
+                       words_.back() == noLayer + untilNul(node.domain) + "." + type + "\"");
     }
     // Nothing after this says more of the node: it goes at once, before anything can crash.
     return finish();
