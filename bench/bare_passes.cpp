@@ -1,6 +1,6 @@
-// Bare timed passes: load, one forward pass to warm up, then N more on the same input of zeros,
-// each timed alone; prints the median (the middle pass, the faster of two) in milliseconds. The
-// yardstick for the checker's --benchmark figures.
+// Bare timed passes: load, the input shapes, one forward pass to warm up, then N more on the same
+// input of zeros, each timed alone; prints the median (the middle pass, the faster of two) in
+// milliseconds. The yardstick for the checker's --benchmark figures.
 //
 //     verasko_bare_passes MODEL N DIMENSION...
 #include <opencv2/dnn.hpp>
@@ -23,6 +23,10 @@ int main(int argc, char** argv) {
   if (passes < 1) return 2;
   try {
     cv::dnn::Net net = cv::dnn::readNet(argv[1], "", "");
+    // The calls of the check before its pass, which set the network up as the check does.
+    std::vector<cv::dnn::MatShape> layerInputShapes;
+    std::vector<cv::dnn::MatShape> modelInputShapes;
+    net.getLayerShapes(cv::dnn::MatShape(), 0, layerInputShapes, modelInputShapes);
     const std::vector<std::string> outputNames = net.getUnconnectedOutLayersNames();
     cv::Mat input(shape, CV_32F, cv::Scalar(0));
     net.setInput(input, "", 1.0, cv::Scalar(0, 0, 0, 0));
