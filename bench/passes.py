@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Holds --benchmark's figures against bare timed passes of the same build, model by model.
 
-    passes.py VERASKO BARE_PASSES MODEL [MODEL ...] [--passes N] [--rounds K] [--wine LOADER]
+    passes.py VERASKO BARE_CHECK MODEL [MODEL ...] [--passes N] [--rounds K] [--wine LOADER]
 
-Each round runs the checker with --benchmark N --json and the bare program with N passes, in
+Each round runs the checker with --benchmark N --json and the bare check with --passes N, in
 alternating order, on a 1x3x224x224 input of zeros. Per model it prints the checker's median pass,
 the bare median, their ratio (medians over the rounds), and how much of the checker's median pass
 its per-layer times add up to. The ratio should be within 10%, the layers' sum within 5%."""
@@ -41,8 +41,9 @@ def main():
                     checked.append(figures["medianMilliseconds"])
                     layers.append(sum(layer["share"] for layer in figures["medianPassLayers"]))
                 else:
-                    out = subprocess.run(prefix + [arguments.bare, model, str(arguments.passes)] +
-                                         SHAPE, capture_output=True, check=True).stdout
+                    out = subprocess.run(prefix + [arguments.bare, model, "--passes",
+                                          str(arguments.passes)] + SHAPE,
+                                         capture_output=True, check=True).stdout
                     bare.append(float(out))
         checker_median, bare_median = statistics.median(checked), statistics.median(bare)
         print(f"| {model} | {checker_median:.2f} | {bare_median:.2f} | "

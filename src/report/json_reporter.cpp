@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "check/benchmark.h"
+#include "check/worker/benchmark.h"
 #include "report/shape_text.h"
 
 namespace {

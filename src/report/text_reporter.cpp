@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "check/benchmark.h"
+#include "check/worker/benchmark.h"
 #include "report/shape_text.h"
 
 namespace {

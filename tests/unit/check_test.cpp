@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "check/benchmark.h"
 #include "check/comparison.h"
 #include "check/explanation.h"
 #include "check/model_check.h"
@@ -37,25 +36,6 @@ TEST(CompareTensors, NanIsCloseToNanAloneAndOnlyEqualInfinitiesAre) {
   EXPECT_EQ(different.shapes, ShapeMatch::kDifferent);
   EXPECT_FALSE(different.matched || different.compared > 0);
   EXPECT_EQ(indexAt(5, {2, 3}), (std::vector<std::int64_t>{1, 2}));
-}
-
-// The median is a pass of its own (the faster of two middle ones), the 90th percentile the nearest
-// rank; layers and types are ordered by time, ties in the network's order.
-TEST(PassStatistics, MedianAndPercentileAreRanksOfThePasses) {
-  const PassStatistics odd = passStatistics({5, 1, 4, 2, 3});
-  EXPECT_EQ(std::vector<double>({odd.minimum, odd.median, odd.percentile90, odd.maximum}),
-            std::vector<double>({1, 3, 5, 5}));
-  const PassStatistics even = passStatistics({10, 9, 8, 7, 6, 5, 4, 3, 2, 1});
-  EXPECT_EQ(std::vector<double>({even.median, even.percentile90}), std::vector<double>({5, 9}));
-  EXPECT_EQ(passStatistics({}).maximum, 0);
-  const std::vector<LayerTime> layers = {
-      {"a", "Conv", 1}, {"b", "Relu", 0}, {"c", "Conv", 2}, {"d", "Pool", 1}, {"e", "Relu", 3}};
-  std::string order;
-  for (const LayerTime& layer : slowestLayers(layers, 3)) order += layer.name;
-  for (const LayerTime& type : timeByType(layers)) {
-    order += " " + type.type + std::to_string(static_cast<int>(type.milliseconds));
-  }
-  EXPECT_EQ(order, "eca Conv3 Relu3 Pool1");
 }
 
 TEST(ClassifyRejections, OnlyNodesFedByARejectedNodeComeAfterOne) {

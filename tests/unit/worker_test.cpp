@@ -1,10 +1,11 @@
 // The worker's routines on inputs that no generated model reaches: the library's log texts and
-// failures of other kinds than the library's, the memory budget's arithmetic, and the frames of
-// the pipe.
+// failures of other kinds than the library's, the memory budget's arithmetic, the frames of the
+// pipe, and the timed passes' statistics.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
+#include "check/worker/benchmark.h"
 #include "check/worker/diagnosis.h"
 #include "check/worker/library_log.h"
 #include "check/worker/memory_budget.h"
@@ -115,4 +116,23 @@ TEST(FrameReader, PiecesThatEndAnywhereGiveTheFindingsAsSent) {
   reader.append(request.data(), request.size());
   ASSERT_TRUE(reader.take(job) && job);
   EXPECT_EQ(encodeJob(*job), request);
+}
+
+// The median is a pass of its own (the faster of two middle ones), the 90th percentile the nearest
+// rank; layers and types are ordered by time, ties in the network's order.
+TEST(PassStatistics, MedianAndPercentileAreRanksOfThePasses) {
+  const PassStatistics odd = passStatistics({5, 1, 4, 2, 3});
+  EXPECT_EQ(std::vector<double>({odd.minimum, odd.median, odd.percentile90, odd.maximum}),
+            std::vector<double>({1, 3, 5, 5}));
+  const PassStatistics even = passStatistics({10, 9, 8, 7, 6, 5, 4, 3, 2, 1});
+  EXPECT_EQ(std::vector<double>({even.median, even.percentile90}), std::vector<double>({5, 9}));
+  EXPECT_EQ(passStatistics({}).maximum, 0);
+  const std::vector<LayerTime> layers = {
+      {"a", "Conv", 1}, {"b", "Relu", 0}, {"c", "Conv", 2}, {"d", "Pool", 1}, {"e", "Relu", 3}};
+  std::string order;
+  for (const LayerTime& layer : slowestLayers(layers, 3)) order += layer.name;
+  for (const LayerTime& type : timeByType(layers)) {
+    order += " " + type.type + std::to_string(static_cast<int>(type.milliseconds));
+  }
+  EXPECT_EQ(order, "eca Conv3 Relu3 Pool1");
 }

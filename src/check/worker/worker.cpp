@@ -16,6 +16,7 @@
 
 #include "check/readers/onnx_graph.h"
 #include "check/readers/tensor_file.h"
+#include "check/worker/benchmark.h"
 #include "check/worker/diagnosis.h"
 #include "check/worker/library_log.h"
 #include "check/worker/library_window.h"
@@ -89,12 +90,7 @@ Benchmark timePasses(cv::dnn::Net& net, int passes, const std::vector<std::strin
       net.getPerfProfile(profiles.back().second);
     }
   }
-  // The median as the middle pass by time (the lower one of two).
-  std::vector<double> sorted = benchmark.passMilliseconds;
-  const size_t middle = (sorted.size() - 1) / 2;
-  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(middle),
-                   sorted.end());
-  const double median = sorted[middle];
+  const double median = passStatistics(benchmark.passMilliseconds).median;
   const auto nearest =
       std::min_element(profiles.begin(), profiles.end(), [&](const auto& left, const auto& right) {
         return std::fabs(benchmark.passMilliseconds[left.first] - median) <

@@ -1,5 +1,5 @@
-// The figures of the timed passes as the report gives them: the passes' statistics, the slowest
-// layers of the median pass and the time by layer type.
+// The figures of the timed passes: the passes' statistics, by which the worker picks the median
+// pass and the report gives them, the slowest layers of that pass and the time by layer type.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "check/benchmark.h"
+#include "check/worker/benchmark.h"
 
 #include <algorithm>
 #include <cmath>
