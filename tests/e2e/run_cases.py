@@ -252,12 +252,13 @@ def run_piped(command, env, cwd, output_to=None):
 
 
 def run_as_windows(command, env, cwd, output_to=None):
-    """run_piped for a program under Wine, in POSIX lines and without Wine's notes: a run in
-    which Wine's client lost its server is Wine's failure, not the program's, and runs again
-    (up to three times in all)."""
+    """run_piped for a program under Wine, in POSIX lines and without Wine's notes. A run in
+    which Wine's client lost its server, or that Wine ended with status 1 before the program
+    wrote a byte (the program never ends so), is Wine's failure, not the program's, and runs
+    again (up to three times in all)."""
     for _ in range(3):
         out, err, code = run_piped(command, dict(env), cwd, output_to)
-        if not WINE_NOTE.search(err):
+        if not WINE_NOTE.search(err) and not (code == 1 and not out and not err):
             break
     return out.replace(b"\r\n", b"\n"), WINE_NOTE.sub(b"", err.replace(b"\r\n", b"\n")), code
 
