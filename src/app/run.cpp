@@ -78,7 +78,6 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int runVerasko(int argc, char** argv) {
-  if (isWorkerInvocation(argc, argv)) return runWorkerInvocation();
   holdStandardDescriptors();
   decideConsoleColors();
   useUtf8Console();

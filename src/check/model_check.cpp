@@ -125,7 +125,8 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   const bool withData = !options.dataFolder.empty();
   std::variant<GraphSignature, std::string> signature = std::string();
   if (withData || options.declaredShapes) signature = readGraphSignature(modelPath);
-  CheckJob job{modelPath, userShape, options.explain, {}, {}, {}, options.benchmark};
+  CheckJob job{modelPath, userShape, options.explain,   {},
+               {},        {},        options.benchmark, static_cast<double>(budget)};
   DataSet data;
   // Test data that do not fit a model whose graph cannot be read or has no inputs: the library's
   // own verdict on loading it comes first (no model file, an empty network), then this.
@@ -172,7 +173,9 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   Explanation explanation;
   bool explaining = false;
   std::optional<Benchmark> benchmark;
+  bool heard = false;
   const auto onFinding = [&](const Finding& received) {
+    heard = true;
     if (afterLoad && status) return;  // refused: nothing more counts
     const Finding finding = printable(received, modelPath);
     if (std::holds_alternative<Loaded>(finding) || std::holds_alternative<Executing>(finding)) {
@@ -253,7 +256,14 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
   try {
     ending = runWorker(job, timeLeft, onFinding);
   } catch (const std::exception& error) {
-    reporter.report(Failed{Stage::kLoad, NoWorker{error.what()}});
+    reporter.report(Failed{Stage::kLoad, NoWorker{visibleText(error.what())}});
+    return -1;
+  }
+  // A worker that exits before its first report never reached the library (the library's own
+  // ends are crashes): its program could not run, as where a library it needs is missing.
+  if (!heard && ending.end == WorkerEnd::kExitStatus) {
+    reporter.report(Failed{Stage::kLoad, NoWorker{"it ended with exit status " + ending.detail +
+                                                  " before its first report."}});
     return -1;
   }
   const bool inOrder = ending.end == WorkerEnd::kFinished;

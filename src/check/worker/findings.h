@@ -132,7 +132,8 @@ inline FindingKind kindOf(const Finding& finding) {
 
 // What the worker is asked to do. With test data, the inputs come from the files, each set as
 // the model's input of the name beside it, and the outputs' values come back. With `benchmark`,
-// that many timed passes follow the check's own.
+// that many timed passes follow the check's own. The memory budget is the parent's measure, in
+// bytes, which the worker keeps to.
 struct CheckJob {
   std::string modelPath;
   cv::dnn::MatShape userShape;
@@ -141,4 +142,5 @@ struct CheckJob {
   std::vector<std::string> inputNames;
   std::vector<int> inputTypes;  // the ONNX element types that the model declares for them
   int benchmark = 0;
+  double memoryBudget = 0;
 };

@@ -121,13 +121,13 @@ std::uint64_t addressSpaceLimit(std::uint64_t held, std::uint64_t budget, std::u
   return wanted < current ? wanted : 0;
 }
 
-void applyMemoryBudget() {
+void applyMemoryBudget([[maybe_unused]] std::uint64_t budget) {
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
   struct rlimit limit {};
   if (getrlimit(RLIMIT_AS, &limit) != 0) return;
   const std::uint64_t current = limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : limit.rlim_cur;
   const std::uint64_t wanted =
-      addressSpaceLimit(numberAfter("/proc/self/status", "VmSize:", 1024), memoryBudget(), current);
+      addressSpaceLimit(numberAfter("/proc/self/status", "VmSize:", 1024), budget, current);
   if (wanted == 0) return;
   limit.rlim_cur = static_cast<rlim_t>(wanted);
   setrlimit(RLIMIT_AS, &limit);

@@ -18,9 +18,10 @@ std::uint64_t roomUnder(std::uint64_t limit, std::uint64_t held);
 // caller's limit is as low already.
 std::uint64_t addressSpaceLimit(std::uint64_t held, std::uint64_t budget, std::uint64_t current);
 
-// Limits the address space so, from what the process holds now. Not applied in sanitizer
-// builds, whose shadow memory needs the whole address space, nor on Windows.
-void applyMemoryBudget();
+// Limits the address space so that `budget` bytes (the parent's measure, 0 for none known) are
+// left beside what the process holds now. Not applied in sanitizer builds, whose shadow memory
+// needs the whole address space, nor on Windows.
+void applyMemoryBudget(std::uint64_t budget);
 
 // The most memory that the process has held at once (its peak resident set or working set); 0
 // when it cannot be read.

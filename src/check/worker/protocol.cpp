@@ -64,7 +64,7 @@ auto tied(Benchmark& x) {
 }
 auto tied(CheckJob& x) {
   return std::tie(x.modelPath, x.userShape, x.explain, x.inputFiles, x.inputNames, x.inputTypes,
-                  x.benchmark);
+                  x.benchmark, x.memoryBudget);
 }
 
 // Numbers are written least significant byte first: lengths, counts, dimensions and values in

@@ -1,7 +1,7 @@
-// How the worker and its parent talk: the job that the parent sends (on Windows, where the worker
-// is a process of its own), and the findings that the worker sends back through a pipe. Each is a
-// frame: its kind, the length of its body, and the body, whose strings and lists carry their
-// lengths, so that any text (names with line ends or NUL bytes included) arrives as it was sent.
+// How the worker and its parent talk: the job that the parent sends to the worker's standard
+// input, and the findings that the worker sends back through a pipe. Each is a frame: its kind,
+// the length of its body, and the body, whose strings and lists carry their lengths, so that any
+// text (names with line ends or NUL bytes included) arrives as it was sent.
 // This file alone knows the bytes.
 #pragma once
 
@@ -9,6 +9,9 @@
 #include <string>
 
 #include "check/worker/findings.h"
+
+// The argument that starts a process as the worker, before its parent's identity.
+inline constexpr char kWorkerArgument[] = "--verasko-worker";
 
 std::string encodeFinding(const Finding& finding);
 std::string encodeJob(const CheckJob& job);

@@ -13,60 +13,25 @@
 #include <string>
 #include <vector>
 
-#include "check/worker/memory_budget.h"
 #include "check/worker/protocol.h"
-#include "check/worker/worker.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
-extern "C" char** _environ;
-#define VERASKO_ENVIRON _environ
 #else
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <mutex>
 #include <thread>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 extern "C" char** environ;
-#define VERASKO_ENVIRON environ
 #endif
 
 namespace {
-
-// The library reads its settings from OPENCV_* variables, some while the program starts. The
-// checker's words must not depend on them, so they are gone before the library starts (with a
-// static library; a shared one has started before this runs).
-void forgetLibrarySettings() {
-  std::vector<std::string> names;
-  for (char** variable = VERASKO_ENVIRON; variable != nullptr && *variable != nullptr; ++variable) {
-    const std::string entry = *variable;
-    const std::string name = entry.substr(0, entry.find('='));
-    if (name.compare(0, 6, "OPENCV") == 0 || name == "TBB_VERSION") names.push_back(name);
-  }
-  for (const std::string& name : names) {
-#ifdef _WIN32
-    _putenv((name + "=").c_str());
-#else
-    unsetenv(name.c_str());
-#endif
-  }
-}
-
-#if defined(__GNUC__)
-__attribute__((constructor(101))) void forgetLibrarySettingsEarly() {
-  forgetLibrarySettings();
-}
-#else
-const bool kLibrarySettingsForgotten = (forgetLibrarySettings(), true);
-#endif
 
 // Hands each whole finding to `onFinding` until `stopped` says that the time is up: findings
 // that arrive after the limit are not the library's answer within it.
@@ -79,27 +44,10 @@ void takeFindings(FrameReader& reader, const std::function<void(const Finding&)>
 
 #ifdef _WIN32
 
-const char kWorkerArgument[] = "--verasko-worker";
-HANDLE reportHandle = INVALID_HANDLE_VALUE;
 HANDLE volatile workerProcess = nullptr;
 HANDLE watchedProcess = nullptr;
 ULONGLONG watchedMilliseconds = 0;
 volatile LONG timedOut = 0;
-
-bool sendToParent(const Finding& finding) {
-  const std::string bytes = encodeFinding(finding);
-  DWORD written = 0;
-  return WriteFile(reportHandle, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr) &&
-         written == bytes.size();
-}
-
-// A fault ends the worker with the exception's code, which the parent names; no debugger or
-// crash dialog is started.
-LONG WINAPI endWithExceptionCode(EXCEPTION_POINTERS* info) {
-  TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
-  return EXCEPTION_EXECUTE_HANDLER;
-}
 
 // Waits for the worker's end until the time limit, in pieces that a wait can take.
 DWORD WINAPI watchTimeLimit(void*) {
@@ -110,16 +58,6 @@ DWORD WINAPI watchTimeLimit(void*) {
   }
   InterlockedExchange(&timedOut, 1);
   TerminateProcess(watchedProcess, 1);
-  return 0;
-}
-
-// In the worker: its parent's process, whose end ends the worker too, whatever the worker is
-// doing then (even waiting for a job that will not come).
-HANDLE parentProcess = nullptr;
-
-DWORD WINAPI endWithParent(void*) {
-  WaitForSingleObject(parentProcess, INFINITE);
-  TerminateProcess(GetCurrentProcess(), 1);
   return 0;
 }
 
@@ -143,51 +81,98 @@ void closeAll(std::initializer_list<HANDLE> handles) {
 
 #else
 
-int reportDescriptor = -1;
 volatile sig_atomic_t workerPid = 0;
+constexpr char kWorkerProgram[] = "Verasko-worker";
 
-bool sendToParent(const Finding& finding) {
-  const std::string bytes = encodeFinding(finding);
+// The worker's program, beside this one: never looked for through PATH.
+std::string workerProgram() {
+  std::vector<char> self(PATH_MAX + 1);
+  const ssize_t size = readlink("/proc/self/exe", self.data(), self.size() - 1);
+  if (size <= 0) {
+    throw std::runtime_error(std::string("this program's own path is unknown (") +
+                             std::strerror(errno) + ").");
+  }
+  std::string path(self.data(), static_cast<size_t>(size));
+  path.erase(path.find_last_of('/') + 1);
+  return path + kWorkerProgram;
+}
+
+// This process's environment without the library's settings, which the library would read while
+// it loads, before any code of the worker's runs: the checker's words must not depend on them.
+std::vector<char*> workerEnvironment() {
+  std::vector<char*> kept;
+  for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) {
+    const char* entry = *variable;
+    if (std::strncmp(entry, "OPENCV", 6) != 0 && std::strncmp(entry, "TBB_VERSION=", 12) != 0) {
+      kept.push_back(*variable);
+    }
+  }
+  kept.push_back(nullptr);
+  return kept;
+}
+
+// Starts the worker's program with `job` for its standard input, `report` for its standard
+// output, the null device for its error, no other descriptor of this process's and every signal
+// at its default; its process number. Throws, saying why, when it cannot be started.
+pid_t startWorker(int job, int report) {
+  const std::string program = workerProgram();
+  const std::string parent = std::to_string(getpid());
+  char* const arguments[] = {const_cast<char*>(program.c_str()), const_cast<char*>(kWorkerArgument),
+                             const_cast<char*>(parent.c_str()), nullptr};
+  std::vector<char*> environment = workerEnvironment();
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  posix_spawn_file_actions_adddup2(&actions, job, STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, report, STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  std::fflush(nullptr);
+  pid_t pid = 0;
+  const int error =
+      posix_spawn(&pid, program.c_str(), &actions, &attributes, arguments, environment.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) throw std::runtime_error(program + ": " + std::strerror(error) + ".");
+  return pid;
+}
+
+// Writes the job to the worker, which may have ended already: its pipe's closing is no signal
+// that ends this process, and the worker's end says the rest.
+void sendJob(int descriptor, const CheckJob& job) {
+  const std::string bytes = encodeJob(job);
+  sigset_t pipeSignal, before;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
   const char* data = bytes.data();
   size_t size = bytes.size();
+  bool broken = false;
   while (size > 0) {
-    const ssize_t written = write(reportDescriptor, data, size);
+    const ssize_t written = write(descriptor, data, size);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written <= 0) {
+      broken = errno == EPIPE;
+      break;
+    }
     data += written;
     size -= static_cast<size_t>(written);
   }
-  return true;
-}
-
-// In the forked worker: gone with its parent (`parent`, whose end before this point leaves the
-// worker another parent), nothing of the parent's signal handling, nothing on the console, the
-// first to go when memory runs out, and the memory budget in force.
-[[noreturn]] void becomeWorker(pid_t parent, int descriptor, const CheckJob& job) {
-#ifdef __linux__
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
-#endif
-  if (getppid() != parent) _exit(1);
-  for (int signal = 1; signal < NSIG; ++signal) std::signal(signal, SIG_DFL);
-  std::signal(SIGPIPE, SIG_IGN);
-#ifdef __linux__
-  const int score = open("/proc/self/oom_score_adj", O_WRONLY);
-  if (score >= 0) {
-    if (write(score, "1000", 4) != 4) {
-      // The system keeps its own choice.
+  if (broken && !sigismember(&before, SIGPIPE)) {
+    const timespec now{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
     }
-    close(score);
   }
-#endif
-  const int sink = open("/dev/null", O_WRONLY);
-  dup2(sink, STDOUT_FILENO);
-  dup2(sink, STDERR_FILENO);
-  if (sink > STDERR_FILENO) close(sink);
-  reportDescriptor = descriptor;
-  applyMemoryBudget();
-  runCheckJob(job, sendToParent);
-  // An ordinary exit: the library's own clean-up runs, and a heap that it corrupted shows.
-  std::exit(0);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 Ending endingOf(int status) {
@@ -355,44 +340,6 @@ void stopWorker() {
   if (process != nullptr) TerminateProcess(process, 1);
 }
 
-bool isWorkerInvocation(int argc, char** argv) {
-  if (argc != 3 || std::strcmp(argv[1], kWorkerArgument) != 0 ||
-      GetFileType(GetStdHandle(STD_INPUT_HANDLE)) != FILE_TYPE_PIPE) {
-    return false;
-  }
-  parentProcess = reinterpret_cast<HANDLE>(std::strtoull(argv[2], nullptr, 10));
-  return true;
-}
-
-int runWorkerInvocation() {
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-  SetUnhandledExceptionFilter(endWithExceptionCode);
-  HANDLE watch = CreateThread(nullptr, 0, endWithParent, nullptr, 0, nullptr);
-  if (watch == nullptr) return 2;
-  CloseHandle(watch);
-  FrameReader reader;
-  std::vector<char> chunk(65536);
-  DWORD got = 0;
-  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), chunk.data(), static_cast<DWORD>(chunk.size()),
-                  &got, nullptr) &&
-         got > 0) {
-    reader.append(chunk.data(), got);
-  }
-  std::optional<CheckJob> job;
-  if (!reader.take(job) || !job) return 2;
-  // The report keeps its own handle; descriptors 1 and 2 go to the null device.
-  DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(),
-                  &reportHandle, 0, FALSE, DUPLICATE_SAME_ACCESS);
-  const int sink = _open("NUL", _O_WRONLY);
-  _dup2(sink, 1);
-  _dup2(sink, 2);
-  _close(sink);
-  SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
-  SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
-  runCheckJob(*job, sendToParent);
-  return 0;
-}
-
 #else
 
 Ending runWorker(const CheckJob& job, double timeLimit,
@@ -403,37 +350,40 @@ Ending runWorker(const CheckJob& job, double timeLimit,
   childEnds.sa_handler = SIG_DFL;
   sigemptyset(&childEnds.sa_mask);
   sigaction(SIGCHLD, &childEnds, nullptr);
-  int descriptors[2];
-  if (pipe(descriptors) != 0) {
-    throw std::runtime_error(std::strerror(errno));
-  }
-  std::fflush(nullptr);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid < 0) {
+  int jobPipe[2];
+  int reportPipe[2];
+  if (pipe2(jobPipe, O_CLOEXEC) != 0) throw std::runtime_error(std::strerror(errno));
+  if (pipe2(reportPipe, O_CLOEXEC) != 0) {
     const int error = errno;
-    close(descriptors[0]);
-    close(descriptors[1]);
+    close(jobPipe[0]);
+    close(jobPipe[1]);
     throw std::runtime_error(std::strerror(error));
   }
-  if (pid == 0) {
-    close(descriptors[0]);
-    becomeWorker(parent, descriptors[1], job);
+  pid_t pid = 0;
+  try {
+    pid = startWorker(jobPipe[0], reportPipe[1]);
+  } catch (...) {
+    for (int descriptor : {jobPipe[0], jobPipe[1], reportPipe[0], reportPipe[1]}) close(descriptor);
+    throw;
   }
   workerPid = pid;
-  close(descriptors[1]);
+  close(jobPipe[0]);
+  close(reportPipe[1]);
 
   Watchdog watchdog(pid, timeLimit);
+  sendJob(jobPipe[1], job);
+  close(jobPipe[1]);
+  const int reportDescriptor = reportPipe[0];
   FrameReader reader;
   std::vector<char> chunk(65536);
   while (!watchdog.fired()) {
-    const ssize_t got = read(descriptors[0], chunk.data(), chunk.size());
+    const ssize_t got = read(reportDescriptor, chunk.data(), chunk.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     reader.append(chunk.data(), static_cast<size_t>(got));
     takeFindings(reader, onFinding, [&watchdog] { return watchdog.fired(); });
   }
-  close(descriptors[0]);
+  close(reportDescriptor);
   watchdog.turnOff();
   int status = 0;
   pid_t waited = -1;
@@ -452,14 +402,6 @@ Ending runWorker(const CheckJob& job, double timeLimit,
 void stopWorker() {
   const pid_t pid = workerPid;
   if (pid > 0) kill(pid, SIGKILL);
-}
-
-bool isWorkerInvocation(int, char**) {
-  return false;
-}
-
-int runWorkerInvocation() {
-  return 2;
 }
 
 #endif

@@ -1,12 +1,10 @@
 // The process that does the library's work. The library can corrupt the heap, fault in several
 // threads at once, be killed for want of memory or never return; only another process survives
-// all of that. On POSIX the worker is forked before the first library call; on Windows the
-// program starts itself again with an internal argument and sends it the job through a pipe.
-// Either way the worker's standard output and error go to the null device, and its report comes
-// back through a pipe.
+// all of that. On Linux the worker is a program of its own, installed beside this one (which never
+// loads the library); on Windows the program starts itself again. Either way it gets the worker
+// argument (worker_program.h) and its job through a pipe, its standard error goes to the null
+// device, and its report comes back through a pipe.
 #pragma once
-
-#include <opencv2/dnn.hpp>
 
 #include <functional>
 #include <string>
@@ -32,8 +30,3 @@ Ending runWorker(const CheckJob& job, double timeLimit,
 
 // Ends the running worker at once, if there is one; safe in a signal handler.
 void stopWorker();
-
-// True when this process was started as a worker (Windows only); it then runs the job that
-// its parent sends and answers its exit status.
-bool isWorkerInvocation(int argc, char** argv);
-int runWorkerInvocation();
