@@ -259,9 +259,11 @@ int checkModel(const char* modelPath, const cv::dnn::MatShape& userShape,
     reporter.report(Failed{Stage::kLoad, NoWorker{visibleText(error.what())}});
     return -1;
   }
-  // A worker that exits before its first report never reached the library (the library's own
-  // ends are crashes): its program could not run, as where a library it needs is missing.
-  if (!heard && ending.end == WorkerEnd::kExitStatus) {
+  // A worker that exits before its first report with the status of a program that could not run
+  // (a library it needs is missing: 127) or of a job that it could not take (2) never reached
+  // the library.
+  if (!heard && ending.end == WorkerEnd::kExitStatus &&
+      (ending.detail == "127" || ending.detail == "2")) {
     reporter.report(Failed{Stage::kLoad, NoWorker{"it ended with exit status " + ending.detail +
                                                   " before its first report."}});
     return -1;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 #include "check/comparison.h"
 #include "check/explanation.h"
@@ -66,5 +67,26 @@ TEST(ExecutionStage, WarnsOnlyWhenTheUserContradictsADeclaredShape) {
   EXPECT_EQ(executionStage({}, {{1, 3, 224, 224}}), Stage::kExecution);
   EXPECT_EQ(executionStage({1, 3, 320, 320}, {}), Stage::kExecution);
 }
+
+#ifndef _WIN32
+// The tests' program has no worker program beside it.
+TEST(CheckModel, AMissingWorkerProgramIsAFailedLoadThatSaysWhy) {
+  struct LastEvent : Reporter {
+    std::optional<Event> last;
+    void report(const Event& event) override {
+      last = event;
+    }
+    void finish(int) override {}
+  } reporter;
+  EXPECT_EQ(checkModel("m.onnx", {1, 3, 8, 8}, CheckOptions{}, reporter), -1);
+  const auto* failed = std::get_if<Failed>(&reporter.last.value());
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->stage, Stage::kLoad);
+  const auto* noWorker = std::get_if<NoWorker>(&failed->reason);
+  ASSERT_NE(noWorker, nullptr);
+  EXPECT_NE(noWorker->why.find("/tests/Verasko-worker: No such file or directory."),
+            std::string::npos);
+}
+#endif
 
 }  // namespace

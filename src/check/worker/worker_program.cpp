@@ -187,13 +187,15 @@ bool isWorkerInvocation(int argc, char** argv) {
 }
 
 // Gone with its parent (whose end before this point leaves the worker another parent), nothing
-// on the console, the first to go when memory runs out, and the memory budget in force. The
-// parent started it with every signal at its default.
+// on the console, the first to go when memory runs out, and the memory budget in force. A fault
+// ends it with its signal, which the parent names: no handler of its own (a sanitizer's
+// included) stands in the way.
 int runWorkerInvocation() {
 #ifdef __linux__
   prctl(PR_SET_PDEATHSIG, SIGKILL);
 #endif
   if (getppid() != parentPid) return 1;
+  for (int signal = 1; signal < NSIG; ++signal) std::signal(signal, SIG_DFL);
   std::signal(SIGPIPE, SIG_IGN);
 #ifdef __linux__
   const int score = open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
