@@ -73,6 +73,38 @@ std::string crashName(DWORD code) {
   }
 }
 
+// The worker's program, beside this one: never looked for through PATH.
+std::wstring workerProgram() {
+  std::vector<wchar_t> self(32768);
+  const DWORD size = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+  std::wstring path(self.data(), size);
+  path.erase(path.find_last_of(L"\\/") + 1);
+  return path + L"Verasko-worker.exe";
+}
+
+std::string utf8(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return "";
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
+  bytes.pop_back();
+  return bytes;
+}
+
+// The system's words for an error, ending in a full stop.
+std::string systemMessage(DWORD error) {
+  char* words = nullptr;
+  FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&words), 0, nullptr);
+  std::string text = words != nullptr ? words : "error " + std::to_string(error);
+  if (words != nullptr) LocalFree(words);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text.empty() || text.back() == '.' ? text : text + ".";
+}
+
 void closeAll(std::initializer_list<HANDLE> handles) {
   for (HANDLE handle : handles) {
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
@@ -256,13 +288,12 @@ Ending runWorker(const CheckJob& job, double timeLimit,
   SetHandleInformation(reportRead, HANDLE_FLAG_INHERIT, 0);
   HANDLE sink = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
                             OPEN_EXISTING, 0, nullptr);
-  std::vector<wchar_t> program(32768);
-  GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
+  const std::wstring program = workerProgram();
   // The worker watches this process through a handle that it inherits.
   HANDLE self = nullptr;
   DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE,
                   TRUE, 0);
-  std::wstring commandLine = L"\"" + std::wstring(program.data()) + L"\" --verasko-worker " +
+  std::wstring commandLine = L"\"" + program + L"\" --verasko-worker " +
                              std::to_wstring(reinterpret_cast<std::uintptr_t>(self));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -281,8 +312,9 @@ Ending runWorker(const CheckJob& job, double timeLimit,
   const BOOL started = processJob != nullptr &&
                        SetInformationJobObject(processJob, JobObjectExtendedLimitInformation,
                                                &limits, sizeof limits) &&
-                       CreateProcessW(program.data(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                       CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
                                       nullptr, nullptr, &startup, &process);
+  const DWORD startError = GetLastError();
   closeAll({jobRead, reportWrite, sink, self});
   if (started && !AssignProcessToJobObject(processJob, process.hProcess)) {
     TerminateProcess(process.hProcess, 1);
@@ -291,7 +323,7 @@ Ending runWorker(const CheckJob& job, double timeLimit,
   }
   if (!started) {
     closeAll({processJob, jobWrite, reportRead});
-    throw std::runtime_error("");
+    throw std::runtime_error(utf8(program) + ": " + systemMessage(startError));
   }
   CloseHandle(process.hThread);
   workerProcess = process.hProcess;

@@ -1,9 +1,8 @@
 // The process that does the library's work. The library can corrupt the heap, fault in several
 // threads at once, be killed for want of memory or never return; only another process survives
-// all of that. On Linux the worker is a program of its own, installed beside this one (which never
-// loads the library); on Windows the program starts itself again. Either way it gets the worker
-// argument (worker_program.h) and its job through a pipe, its standard error goes to the null
-// device, and its report comes back through a pipe.
+// all of that. The worker is a program of its own, Verasko-worker, installed beside this one, which
+// never loads the library. It gets the worker argument (worker_program.h) and its job through a
+// pipe, its standard error goes to the null device, and its report comes back through a pipe.
 #pragma once
 
 #include <functional>

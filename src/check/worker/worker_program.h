@@ -1,7 +1,7 @@
-// The worker's own process. The parent starts it (on Linux a program of its own beside the
-// parent's, on Windows the same program again) with the worker argument and the parent's
-// identity, sends the job on its standard input and reads the findings from its standard output;
-// the worker's descriptors 1 and 2 go to the null device while the library works.
+// The worker's own process, Verasko-worker. The parent starts it with the worker argument and
+// its own identity, sends the job on its standard input and reads the findings from its
+// standard output; the worker's descriptors 1 and 2 go to the null device while the library
+// works.
 #pragma once
 
 // True when the command line is a worker's: the argument, the parent's identity (its process
