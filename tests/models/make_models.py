@@ -135,7 +135,7 @@ def explained(folder):
     save((folder, "two_unknown.onnx"),
          [helper.make_node("FooBar", ["x"], ["a"], name="foo"),
           helper.make_node("Relu", ["x"], ["r"]),
-          helper.make_node("BarBaz", ["r"], ["b"], name="bar", domain="com.example")],
+          helper.make_node("BarBaz", ["r"], ["b"], name="bar", domain='com."ex"\\ample')],
          [tensor("x", [1, 3])], [tensor("a", [1, 3]), tensor("b", [1, 3])], {"check": False})
     save((folder, "diagnostics_crash.onnx"),
          [helper.make_node("FooBar", ["x"], ["a"], name="foo"),
