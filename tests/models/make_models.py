@@ -242,6 +242,15 @@ def worker_ends(folder):
          [helper.make_node("Relu", [f"t{i - 1}"], [f"t{i}"], name=names[i])
           for i in range(1, count)],
          [tensor("x", [1])], [tensor(f"t{count - 1}", [1])], {"check": False})
+    # An explanation of minutes in a model of 200 kB: after the first node, rejected at once,
+    # the diagnostics pass folds 10,000 sums of a 64 MiB constant into one output.
+    save((folder, "slow_diagnostics.onnx"),
+         [helper.make_node("FooBar", ["x"], ["f"], name="foo"),
+          helper.make_node("ConstantOfShape", ["shape"], ["big"])] +
+         [helper.make_node("Add", ["big", "big"], ["sum"]) for _ in range(10000)],
+         [tensor("x", [1])], [tensor("f", [1]), tensor("sum", [4096, 4096])],
+         {"initializers": [numpy_helper.from_array(np.array([4096, 4096], np.int64), "shape")],
+          "check": False})
 
 
 def not_models(folder):
@@ -357,7 +366,8 @@ def data_sets(folder):
     x = rng.standard_normal((1, 3)).astype(np.float32)
     a, b = np.maximum(x, 0), -x
     write("first_differs", {"input_0": x, "output_0": a + np.float32(1), "output_1": b})
-    write("same_output", {"input_0": x, "output_0": b, "output_1": b},
+    # The first of them of 2^16 values, whose reading looks at the time limit once.
+    write("same_output", {"input_0": x, "output_0": np.zeros((256, 256), np.uint8), "output_1": b},
           names={"output_0": "b", "output_1": "b"})
     write("named_then_unnamed", {"input_0": x, "output_0": b, "output_1": a},
           names={"output_0": "b", "output_1": ""})
