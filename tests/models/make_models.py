@@ -135,7 +135,7 @@ def explained(folder):
     save((folder, "two_unknown.onnx"),
          [helper.make_node("FooBar", ["x"], ["a"], name="foo"),
           helper.make_node("Relu", ["x"], ["r"]),
-          helper.make_node("BarBaz", ["r"], ["b"], name="bar", domain="com.example")],
+          helper.make_node("BarBaz", ["r"], ["b"], name="bar", domain='com."ex"\\ample')],
          [tensor("x", [1, 3])], [tensor("a", [1, 3]), tensor("b", [1, 3])], {"check": False})
     save((folder, "diagnostics_crash.onnx"),
          [helper.make_node("FooBar", ["x"], ["a"], name="foo"),
@@ -242,6 +242,15 @@ def worker_ends(folder):
          [helper.make_node("Relu", [f"t{i - 1}"], [f"t{i}"], name=names[i])
           for i in range(1, count)],
          [tensor("x", [1])], [tensor(f"t{count - 1}", [1])], {"check": False})
+    # An explanation of minutes in a model of 200 kB: after the first node, rejected at once,
+    # the diagnostics pass folds 10,000 sums of a 64 MiB constant into one output.
+    save((folder, "slow_diagnostics.onnx"),
+         [helper.make_node("FooBar", ["x"], ["f"], name="foo"),
+          helper.make_node("ConstantOfShape", ["shape"], ["big"])] +
+         [helper.make_node("Add", ["big", "big"], ["sum"]) for _ in range(10000)],
+         [tensor("x", [1])], [tensor("f", [1]), tensor("sum", [4096, 4096])],
+         {"initializers": [numpy_helper.from_array(np.array([4096, 4096], np.int64), "shape")],
+          "check": False})
 
 
 def not_models(folder):
@@ -357,7 +366,8 @@ def data_sets(folder):
     x = rng.standard_normal((1, 3)).astype(np.float32)
     a, b = np.maximum(x, 0), -x
     write("first_differs", {"input_0": x, "output_0": a + np.float32(1), "output_1": b})
-    write("same_output", {"input_0": x, "output_0": b, "output_1": b},
+    # The first of them of 2^16 values, whose reading looks at the time limit once.
+    write("same_output", {"input_0": x, "output_0": np.zeros((256, 256), np.uint8), "output_1": b},
           names={"output_0": "b", "output_1": "b"})
     write("named_then_unnamed", {"input_0": x, "output_0": b, "output_1": a},
           names={"output_0": "b", "output_1": ""})
@@ -382,6 +392,8 @@ def data_sets(folder):
                        "output_0": np.array([1, -3, 3.140625], np.float32)})
     write("uint32", {"input_0": np.array([[7, 0, 3000000000]], np.uint32),
                      "output_0": np.array([[7, 0, 2147483647]], np.float32)})
+    write("uint16", {"input_0": np.array([[40000, 0, 7]], np.uint16),
+                     "output_0": np.array([[40000, 0, 7]], np.uint16)})
     # A model without inputs, and a folder with only its output: the model's verdict comes first.
     save((folder, "no_inputs.onnx"),
          [helper.make_node("Constant", [], ["y"],
@@ -392,6 +404,10 @@ def data_sets(folder):
     x = np.array([[16777218, 1, 2]], np.float32)
     write("large", {"input_0": x, "output_0": x - np.array([[2, 0, 0]], np.float32)})
     write("not_finite", {"input_0": x, "output_0": np.array([[np.nan, 1, 0]], np.float32)})
+    # float16 infinities and NaN expected of both outputs; the last one off by 1 at its end.
+    write("half_last_differs", {"input_0": np.array([[np.inf, np.nan, -2]], np.float32),
+                                "output_0": np.array([[np.inf, np.nan, 0]], np.float16),
+                                "output_1": np.array([[-np.inf, np.nan, 3]], np.float16)})
 
     x = rng.standard_normal((1, 3)).astype(np.float32)
     y = np.maximum(x, 0)
@@ -414,6 +430,7 @@ def data_sets(folder):
         f.write(whole.replace(b"'descr'", b"'dexcr'", 1))
     write("string", {"input_0": np.array([["a", "b", "c"]], dtype=object), "output_0": y})
     write("zero_dimension", {"input_0": np.zeros((1, 0), np.float32), "output_0": y})
+    write("empty_output", {"input_0": x, "output_0": np.zeros((1, 0), np.float32)})
     # Arrays of zeros whose files are sparse: 256 MiB as an input and as an expected output, 16 Mi
     # values that take longer to read than 1 ms, and 64 Gi values that no machine holds as numbers.
     def zeros(name, shape, files):
