@@ -265,12 +265,14 @@ def run_piped(command, env, cwd, output_to=None):
 
 def run_as_windows(command, env, cwd, output_to=None):
     """run_piped for a program under Wine, in POSIX lines and without Wine's notes. A run in
-    which Wine's client lost its server, or that Wine ended with status 1 before the program
-    wrote a byte (the program never ends so), is Wine's failure, not the program's, and runs
-    again (up to three times in all)."""
+    which Wine's client lost its server, that Wine ended with status 1 before the program
+    wrote a byte (the program never ends so), or that hung (under load Wine now and then never
+    starts the program) runs again, up to three times in all: a hang of the program's own
+    still shows."""
     for _ in range(3):
         out, err, code = run_piped(command, dict(env), cwd, output_to)
-        if not WINE_NOTE.search(err) and not (code == 1 and not out and not err):
+        wine_failed = WINE_NOTE.search(err) or (code == 1 and not out and not err)
+        if not wine_failed and code is not None:
             break
     return out.replace(b"\r\n", b"\n"), WINE_NOTE.sub(b"", err.replace(b"\r\n", b"\n")), code
 

@@ -309,12 +309,24 @@ Ending runWorker(const CheckJob& job, double timeLimit,
   HANDLE processJob = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  const BOOL started = processJob != nullptr &&
-                       SetInformationJobObject(processJob, JobObjectExtendedLimitInformation,
-                                               &limits, sizeof limits) &&
-                       CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &process);
-  const DWORD startError = GetLastError();
+  BOOL started = processJob != nullptr &&
+                 SetInformationJobObject(processJob, JobObjectExtendedLimitInformation, &limits,
+                                         sizeof limits);
+  DWORD startError = started ? 0 : GetLastError();
+  // A start can fail for a moment (Wine's, under load); a program that is not there, or may not
+  // be run, is not tried again.
+  for (int attempt = 0; started && attempt < 3; ++attempt) {
+    started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                             nullptr, &startup, &process);
+    startError = started ? 0 : GetLastError();
+    if (started || startError == ERROR_FILE_NOT_FOUND || startError == ERROR_PATH_NOT_FOUND ||
+        startError == ERROR_ACCESS_DENIED || startError == ERROR_BAD_EXE_FORMAT) {
+      break;
+    }
+    started = TRUE;
+    Sleep(50);
+  }
+  started = started && startError == 0;
   closeAll({jobRead, reportWrite, sink, self});
   if (started && !AssignProcessToJobObject(processJob, process.hProcess)) {
     TerminateProcess(process.hProcess, 1);
