@@ -293,7 +293,8 @@ Ending runWorker(const CheckJob& job, double timeLimit,
   HANDLE self = nullptr;
   DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE,
                   TRUE, 0);
-  std::wstring commandLine = L"\"" + program + L"\" --verasko-worker " +
+  const std::wstring argument(kWorkerArgument, kWorkerArgument + std::strlen(kWorkerArgument));
+  std::wstring commandLine = L"\"" + program + L"\" " + argument + L" " +
                              std::to_wstring(reinterpret_cast<std::uintptr_t>(self));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
