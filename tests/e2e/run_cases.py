@@ -15,14 +15,12 @@
         whose runs cost most: no signal, no hang, no standard error, a valid document with the
         status. A missing corpus skips (77), or fails with --required.
     run_cases.py data BINARY TEST_DATA TABLE OPENCV_VERSION [--wine] [--required]
-                      [--write-expected FILE]
         every test of the ONNX test data (TEST_DATA/<group>/<test>/model.onnx) with --data on its
         test_data_set_0 and --json: no signal, no hang, no standard error, a valid document with
         the status, and each test's outcome the one that data-outcomes-OPENCV_VERSION.txt beside
         this script expects (not compared where there is none; printed only for a 32-bit Windows
         program, which cannot be run here to calibrate). Writes the outcomes by operator family to
-        TABLE (Markdown), and with --write-expected this run's expected outcomes to FILE. Missing
-        test data skips (77), or fails with --required.
+        TABLE (Markdown). Missing test data skips (77), or fails with --required.
 
 Every run's environment is built anew: nothing of the caller's (OPENCV_*, NO_COLOR, TERM) counts,
 nor the length of its PATH.
@@ -40,7 +38,6 @@ import signal
 import subprocess
 import sys
 import termios
-import textwrap
 
 TIME_LIMIT = 120
 COLOURS = {"{red}": "\x1b[31m", "{green}": "\x1b[32m", "{default}": "\x1b[0m"}
@@ -558,37 +555,6 @@ def expected_of(entries, name):
     return entries[max(keys, key=len)] if keys else ("match", "")
 
 
-def expected_table(labels, version):
-    """The expected table of {test: (outcome, comment)}: each test under the shortest prefix (at
-    a "_") that only tests of its outcome and comment begin with, lines of at most 100 columns."""
-    names, entries = sorted(labels), {}
-    for name in names:
-        parts = name.split("_")
-        prefixes = ["_".join(parts[:i]) + end for i in range(2, len(parts)) for end in ("", "_")]
-        for prefix in prefixes + [name]:
-            alike = [n for n in names if n.startswith(prefix)]
-            if all(labels[n] == labels[name] for n in alike):
-                break
-        else:
-            alike = [name]
-        entries[name if alike == [name] else prefix + "*"] = labels[name]
-    groups = {}
-    for entry, (outcome, comment) in entries.items():
-        if outcome != "match" and not any(
-                k != entry and k.endswith("*") and entry.startswith(k[:-1]) for k in entries):
-            group, _, name = entry.partition("/test_")
-            groups.setdefault((outcome, comment, group), []).append(name)
-    lines = [f"# OpenCV {version} on the ONNX test data, from run_cases.py data --write-expected",
-             '# OUTCOME GROUP: TESTS (match, differs, shape, fails, untaken; "a|b": either), each',
-             '# without "test_", "x*" for those that begin with x. Tests named nowhere match.']
-    for (outcome, comment, group), names in sorted(groups.items()):
-        note, head = f"  # {comment}" if comment else "", f"{outcome} {group}: "
-        lines += [head + chunk + note for chunk in textwrap.wrap(
-            " ".join(names), 100 - len(head) - len(note), break_on_hyphens=False,
-            break_long_words=False)]
-    return "\n".join(lines) + "\n"
-
-
 def run_data(binary, test_data, table, version, flags):
     """Every test with a data set, with --data and --json; the outcomes by family to `table`."""
     tests = sorted(
@@ -620,7 +586,7 @@ def run_data(binary, test_data, table, version, flags):
     entries = read_expected(path) if os.path.isfile(path) else None
     if entries is None:
         print(f"no expected outcomes for OpenCV {version} ({path}): not compared")
-    families, other, labels = {}, [], {}
+    families, other = {}, []
     failed = changed = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
         for (group, test), family, outcome, problems in pool.map(one, tests):
@@ -629,7 +595,6 @@ def run_data(binary, test_data, table, version, flags):
                 print(f"FAIL {group}/{test}: " + "; ".join(problems))
             name, got = f"{group}/{test}", SHORT[outcome]
             expected = expected_of(entries or {}, name)
-            labels[name] = expected if got in expected[0].split("|") else (got, "")
             if entries is not None and got not in expected[0].split("|"):
                 changed += 1
                 print(f"CHANGED {name}: expected {expected[0]}, got {got}")
@@ -649,15 +614,12 @@ def run_data(binary, test_data, table, version, flags):
     with open(table, "w", encoding="utf-8") as f:
         f.write("\n".join(rows) + "\n\nTests that compute other outputs:\n\n" +
                 "".join(f"- {test}\n" for test in other))
-    if "--write-expected" in flags:
-        with open(flags[flags.index("--write-expected") + 1], "w", encoding="utf-8") as f:
-            f.write(expected_table(labels, version))
     print("\n".join(rows[-1:]) + f"\n{len(tests) - failed} passed, {failed} failed, {changed} "
           f"changed outcome; table: {table}")
     bits32 = prefix == ["wine"]  # wine_loader's choice for a 32-bit program
     if changed:
         print("a 32-bit program, which cannot be calibrated here: not held to them" if bits32 else
-              f"to accept them: run_cases.py data ... --write-expected {path}")
+              f"to accept them, change {path}")
     return 1 if failed or (changed and not bits32) else 0
 
 

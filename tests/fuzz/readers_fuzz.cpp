@@ -1,10 +1,9 @@
 // Mutated files for the bounded readers, which must answer or give a reason whatever the bytes:
 // models for the graph reader and the declared inputs and outputs, tensor files for the tensor
-// readers. With -fsanitize=fuzzer -DVERASKO_LIBFUZZER libFuzzer drives it and every reader takes
-// every input; otherwise main() mutates each sample file, or each regular file of a sample folder
-// up to 1 MiB, a fixed number of times, always the same way, and hands it to the readers of its
-// kind by its extension: ".pb" to the TensorProto reader and the signature, ".npy" to the NumPy
-// reader, anything else to the graph readers.
+// readers. Each sample file, or each regular file of a sample folder up to 1 MiB, is mutated a
+// fixed number of times, always the same way, and handed to the readers of its kind by its
+// extension: ".pb" to the TensorProto reader and the signature, ".npy" to the NumPy reader,
+// anything else to the graph readers.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -19,7 +18,7 @@
 
 namespace {
 
-enum class Kind { kModel, kTensorProto, kNpy, kAny };
+enum class Kind { kModel, kTensorProto, kNpy };
 
 void checkModel(const std::string& bytes) {
   std::istringstream in(bytes);
@@ -61,27 +60,12 @@ void checkTensor(const TensorRead& read) {
 }
 
 void checkBytes(const std::string& bytes, Kind kind) {
-  if (kind == Kind::kModel || kind == Kind::kAny) checkModel(bytes);
+  if (kind == Kind::kModel) checkModel(bytes);
   if (kind != Kind::kNpy) checkSignature(bytes);
-  if (kind == Kind::kTensorProto || kind == Kind::kAny) {
-    std::istringstream in(bytes);
-    checkTensor(readTensorProto(in));
-  }
-  if (kind == Kind::kNpy || kind == Kind::kAny) {
-    std::istringstream in(bytes);
-    checkTensor(readNpy(in));
-  }
+  std::istringstream in(bytes);
+  if (kind == Kind::kTensorProto) checkTensor(readTensorProto(in));
+  if (kind == Kind::kNpy) checkTensor(readNpy(in));
 }
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  checkBytes(std::string(reinterpret_cast<const char*>(data), size), Kind::kAny);
-  return 0;
-}
-
-#ifndef VERASKO_LIBFUZZER
-namespace {
 
 namespace fs = std::filesystem;
 
@@ -141,4 +125,3 @@ int main(int argc, char** argv) {
   std::cout << seeds << " seeds, " << seeds * kMutationsPerSeed << " mutations\n";
   return seeds > 0 ? 0 : 1;
 }
-#endif

@@ -1,13 +1,10 @@
 // The bounded readers on files encoded here byte by byte: the model's graph and its declared
-// inputs and outputs, tensor files in both formats, and the data folder's layout.
+// inputs and outputs, and tensor files in both formats.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
-#include "check/readers/data_set.h"
 #include "check/readers/onnx_graph.h"
 #include "check/readers/tensor_file.h"
 
@@ -256,30 +253,6 @@ TEST(ReadNpy, HostileOrForeignArraysEndInAReason) {
   EXPECT_EQ(
       reason(read(npy, npyFile(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (-1,)}", ""))),
       "A dimension is negative");
-}
-
-TEST(FindDataFiles, NumbersRunFromZeroWithoutGapsInOneFormat) {
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / "verasko_data_test";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  const auto touch = [&](const char* name) { std::ofstream(dir / name) << ""; };
-  const auto answer = [&] {
-    const auto found = findDataFiles(dir.string());
-    return std::holds_alternative<std::string>(found) ? std::get<std::string>(found) : "found";
-  };
-  for (const char* name : {"input_0.pb", "output_0.npy", "output_2.pb", "output_01.pb", "x.pb"}) {
-    touch(name);
-  }
-  EXPECT_EQ(answer(), "The folder has output_2.pb but no output_1");
-  touch("output_1.pb");
-  EXPECT_EQ(answer(), "found");
-  EXPECT_EQ(std::get<DataFiles>(findDataFiles(dir.string())).outputs.at(1),
-            (dir / "output_1.pb").string());
-  touch("input_0.npy");
-  EXPECT_EQ(answer(), "The folder has both input_0.pb and input_0.npy");
-  fs::remove_all(dir);
-  EXPECT_EQ(answer(), "The folder does not exist");
 }
 
 }  // namespace
