@@ -35,6 +35,17 @@ TEST(CompareTensors, NanIsCloseToNanAloneAndOnlyEqualInfinitiesAre) {
   EXPECT_EQ(indexAt(5, {2, 3}), (std::vector<std::int64_t>{1, 2}));
 }
 
+// By name; by position only where the library computes as many outputs as the data hold.
+TEST(CompareOutputs, ByNameThenByPositionWhereTheCountsAgree) {
+  DataSet data;
+  data.outputFiles = {"output_0.pb"};
+  data.outputNames = {"a"};
+  data.expected = {TensorData{"a", {1}, "float", {0}}};
+  EXPECT_TRUE(compareOutputs(data, {{"b", {1}, {0}}}, {}).at(0).comparison.matched);
+  EXPECT_FALSE(compareOutputs(data, {{"b", {1}, {0}}, {"c", {1}, {0}}}, {}).at(0).computed);
+  EXPECT_EQ(compareOutputs(data, {{"c", {1}, {0}}, {"a", {1}, {0}}}, {}).at(0).name, "a");
+}
+
 TEST(ClassifyRejections, OnlyNodesFedByARejectedNodeComeAfterOne) {
   // a, b (a), c (b), d, nolayer (a), x (d), y (x)
   GraphNodes nodes(7);

@@ -1,5 +1,6 @@
 // The text and JSON reports of events that no generated model leads to: several declared inputs,
-// an empty output, and explanations that a worker cut short or whose layer is no graph node.
+// an empty output, a fused layer's time, and explanations that a worker cut short or whose layer is
+// no graph node.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -36,6 +37,14 @@ TEST(InputReport, ADeclaredShapeIsShownWithItsTagAndTheUsersFollows) {
 TEST(OutputReport, AnEmptyBlobIsFollowedByAnEmptyLine) {
   EXPECT_EQ(textOf({Outputs{{{"none", {}, {}}, {"last", {2, 3, 4, 5, 6}, {}}}}}),
             "Model outputs: 2\nLayer: 'none' []\n\nLayer: 'last' [2, 3, 4, 5, 6]\n");
+}
+
+// A layer fused into another has no time of its own and is no slowest layer.
+TEST(BenchmarkReport, FusedLayersAreNotAmongTheSlowest) {
+  Benchmark measured{{2, 2}, 1, 1, {{"conv", "Convolution", 1}, {"fused", "ReLU", 0}}, 1, 1, 1, 1};
+  const std::string text = textOf({Benchmarked{measured}});
+  EXPECT_NE(text.find("'conv'"), std::string::npos);
+  EXPECT_EQ(text.find("'fused'"), std::string::npos);
 }
 
 // The worker ended before its diagnostics pass, or before an explanation without a list.
