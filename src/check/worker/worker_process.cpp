@@ -310,24 +310,23 @@ Ending runWorker(const CheckJob& job, double timeLimit,
   HANDLE processJob = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  BOOL started = processJob != nullptr &&
-                 SetInformationJobObject(processJob, JobObjectExtendedLimitInformation, &limits,
-                                         sizeof limits);
-  DWORD startError = started ? 0 : GetLastError();
+  const bool limited = processJob != nullptr &&
+                       SetInformationJobObject(processJob, JobObjectExtendedLimitInformation,
+                                               &limits, sizeof limits);
+  DWORD startError = limited ? 0 : GetLastError();
+  bool started = false;
   // A start can fail for a moment (Wine's, under load); a program that is not there, or may not
   // be run, is not tried again.
-  for (int attempt = 0; started && attempt < 3; ++attempt) {
+  for (int attempt = 0; limited && !started && attempt < 3; ++attempt) {
+    if (attempt > 0) Sleep(50);
     started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                             nullptr, &startup, &process);
+                             nullptr, &startup, &process) != FALSE;
     startError = started ? 0 : GetLastError();
-    if (started || startError == ERROR_FILE_NOT_FOUND || startError == ERROR_PATH_NOT_FOUND ||
+    if (startError == ERROR_FILE_NOT_FOUND || startError == ERROR_PATH_NOT_FOUND ||
         startError == ERROR_ACCESS_DENIED || startError == ERROR_BAD_EXE_FORMAT) {
       break;
     }
-    started = TRUE;
-    Sleep(50);
   }
-  started = started && startError == 0;
   closeAll({jobRead, reportWrite, sink, self});
   if (started && !AssignProcessToJobObject(processJob, process.hProcess)) {
     TerminateProcess(process.hProcess, 1);
