@@ -3,27 +3,18 @@
 
     run_cases.py cases BINARY MODELS OPENCV_VERSION CORPUS CASES [--wine] [--static] [--memory]
         every case of the table (see its header), piped and on a terminal: the whole standard
-        output, the exit status and the standard error. --wine runs a Windows program under Wine
-        (a 64-bit one under Wine's 64-bit loader), piped only; --static says that OpenCV is linked
-        in; --memory runs the cases in a memory cgroup, alone (skipped, status 77, where none can
-        be made or under a sanitizer).
-    run_cases.py corpus BINARY CORPUS [--wine] [--required] [--once]
-        every model of the ONNX corpus, without a shape and with the manifest's input shape, plain,
-        with --explain and with --json: no signal, no hang, status 0 or 255 and the same with the
-        options, no standard error, whole lines, an explanation that only adds, a JSON document
-        with the same status and lines. --once runs each once, with both options, for the builds
-        whose runs cost most: no signal, no hang, no standard error, a valid document with the
-        status. A missing corpus skips (77), or fails with --required.
-    run_cases.py data BINARY TEST_DATA TABLE OPENCV_VERSION [--wine] [--required]
+        output, the exit status and the standard error. --wine runs a Windows program under Wine,
+        piped only; --static says that OpenCV is linked in; --memory runs the cases in a memory
+        cgroup (skipped, status 77, where none can be made or under a sanitizer).
+    run_cases.py corpus BINARY CORPUS [--wine] [--required]
+        every model of the ONNX corpus, without a shape and with the manifest's input shape,
+        with --explain and --json: no signal, no hang, no standard error, a valid document.
+    run_cases.py data BINARY TEST_DATA OPENCV_VERSION [--wine] [--required]
         every test of the ONNX test data (TEST_DATA/<group>/<test>/model.onnx) with --data on its
-        test_data_set_0 and --json: no signal, no hang, no standard error, a valid document with
-        the status, and each test's outcome the one that data-outcomes-OPENCV_VERSION.txt beside
-        this script expects (not compared where there is none; printed only for a 32-bit Windows
-        program, which cannot be run here to calibrate). Writes the outcomes by operator family to
-        TABLE (Markdown). Missing test data skips (77), or fails with --required.
-
-Every run's environment is built anew: nothing of the caller's (OPENCV_*, NO_COLOR, TERM) counts,
-nor the length of its PATH.
+        test_data_set_0, as the corpus, each with the outcome that data-outcomes-OPENCV_VERSION.txt
+        expects (only printed for a 32-bit Windows program, which cannot be calibrated here).
+    A missing corpus or test data skips (77), or fails with --required. Every run's environment
+    is built anew: nothing of the caller's (OPENCV_*, NO_COLOR, TERM, the length of PATH) counts.
 """
 
 import concurrent.futures
@@ -44,26 +35,19 @@ COLOURS = {"{red}": "\x1b[31m", "{green}": "\x1b[32m", "{default}": "\x1b[0m"}
 ARGUMENT_TEXTS = {"{long}": "a" * 300 + ".onnx", "{esc}": "\x1b", "{lf}": "\n",
                   "{latin1}": "\udce9"}
 KEPT = re.compile(r"PATH|HOME|(ASAN|UBSAN|LSAN)_OPTIONS|WINEPREFIX")
-# The PATH of the programs run here, but for Wine, which keeps the caller's to find its own: the
-# size of the environment moves what the library's heap corruption breaks (on 4.6.0 the CumSum
-# model's verdict changes with the length of PATH).
+# The PATH of the programs run here (Wine keeps the caller's to find its own): the size of the
+# environment moves what the library's heap corruption breaks (the CumSum model on 4.6.0).
 SEARCH_PATH = "/usr/local/bin:/usr/bin:/bin"
-# Under AddressSanitizer an allocation that the library asks for and cannot get is announced on
-# standard error; the library then reports the failure as usual.
+# AddressSanitizer announces an allocation it cannot give the library, which then fails as usual.
 SANITIZER_NOTE = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ "
                             rb"bytes\n")
-# Under load Wine's own client sometimes reports a failed call to its server on standard error,
-# in a run that otherwise ends as it should, or that Wine cuts short before the program writes.
+# Under load Wine's client now and then reports a failed call to its server on standard error.
 WINE_NOTE = re.compile(rb"wine client error:[0-9a-f]+: [^\n]*\n?")
-# Where standard output goes in the cases that end with one of these words: a file and the mode
-# to open it in; ">&-" closes it.
+# Standard output of the cases that end with one of these words: a file and its mode, or closed.
 OUTPUTS = {">&-": None, ">/dev/full": ("/dev/full", "wb"), ">readonly": ("/dev/null", "rb"),
            ">no-room": ("verasko-no-room.txt", "wb")}
-# Models on which the library reads or writes where it should not: the verdict changes from run
-# to run, even with an input of zeros.
-UNSTABLE = ["node/test_dropout_default_mask/"]
 # Cases that only a pipe can run: the runner must read what is written, or set a limit.
-PIPED_ONLY = {"KILL_WORKER", "KILL_PARENT", "AS_LIMIT", "NOFILE", "SIGCHLD", "WITHIN"}
+PIPED_ONLY = {"KILL_WORKER", "KILL_PARENT", "AS_LIMIT", "NOFILE", "SIGCHLD"}
 SANITIZED = bool(os.environ.get("VERASKO_SANITIZED"))
 
 
@@ -197,13 +181,11 @@ def run_piped(command, env, cwd, output_to=None):
     proper, AS_LIMIT=N (GiB) limits its address space, NOFILE=N its descriptors, SIGCHLD=ignored
     starts it with SIGCHLD ignored, KILL_WORKER=TEXT kills its worker process by SIGKILL once
     TEXT has been written, KILL_PARENT=SIGNAL sends it SIGNAL as its worker starts (under Wine,
-    once it reports) and fails the run if any process of its group is left, and WITHIN=N gives it
-    N seconds instead of TIME_LIMIT."""
+    once it reports) and fails the run if any process of its group is left."""
     redirect = OUTPUTS.get(output_to)
     limit, files = env.pop("AS_LIMIT", None), env.pop("NOFILE", None)
     kill_after, kill_parent = env.pop("KILL_WORKER", None), env.pop("KILL_PARENT", None)
     ignored = env.pop("SIGCHLD", None) == "ignored"
-    within = int(env.pop("WITHIN", TIME_LIMIT))
 
     def prepare():
         if output_to == ">&-":
@@ -244,12 +226,12 @@ def run_piped(command, env, cwd, output_to=None):
             while not wine and process.poll() is None and not children(process.pid):
                 pass
             process.send_signal(getattr(signal, "SIG" + kill_parent))
-            process.wait(timeout=within)
+            process.wait(timeout=TIME_LIMIT)
             left = left_in_group(process.pid)  # before a process left holds the pipes open
-            out, err = process.communicate(timeout=within)
+            out, err = process.communicate(timeout=TIME_LIMIT)
             err += b"a process outlived the program\n" if left else b""
             return output + out, err, 128 - process.returncode
-        out, err = process.communicate(timeout=within)
+        out, err = process.communicate(timeout=TIME_LIMIT)
     except subprocess.TimeoutExpired:
         process.kill()
         process.communicate()
@@ -261,11 +243,9 @@ def run_piped(command, env, cwd, output_to=None):
 
 
 def run_as_windows(command, env, cwd, output_to=None):
-    """run_piped for a program under Wine, in POSIX lines and without Wine's notes. A run in
-    which Wine's client lost its server, that Wine ended with status 1 before the program
-    wrote a byte (the program never ends so), or that hung (under load Wine now and then never
-    starts the program) runs again, up to three times in all: a hang of the program's own
-    still shows."""
+    """run_piped for a program under Wine, in POSIX lines and without Wine's notes. A run that
+    Wine failed (its client lost its server, status 1 before a byte, which the program never
+    ends with) or that hung (under load Wine may never start it) runs up to three times."""
     for _ in range(3):
         out, err, code = run_piped(command, dict(env), cwd, output_to)
         wine_failed = WINE_NOTE.search(err) or (code == 1 and not out and not err)
@@ -412,30 +392,6 @@ def corpus_runs(corpus):
     return runs
 
 
-def corpus_problems(plain, explained, document, stable):
-    """What is wrong with one model's three runs: plain, with --explain and with --json. An
-    unstable model may end another way each time."""
-    problems = problems_of(plain, None, None)
-    out, _, code = plain
-    if code is not None and code not in (0, 255) and code >= 0:
-        problems.append(f"exit status {code}")
-    if not (out.startswith(b"\n") and out.endswith(b"\n")):
-        problems.append(f"output is not whole lines after the empty line: {out[:300]!r}")
-    for option, run in (("--explain", explained), ("--json", document)):
-        problems += [f"{option}: {problem}" for problem in problems_of(run, code if stable else
-                                                                       None, None)]
-    if stable and not explained[0].startswith(out):
-        problems.append("--explain changed the report before its explanation")
-    try:
-        report = json.loads(document[0])
-        if stable and (report["status"] != (0 if code == 0 else -1) or
-                       report["report"] != out.decode("utf-8", "replace").split("\n")[1:-1]):
-            problems.append("--json: its status or report differ from the text's")
-    except (ValueError, KeyError) as error:
-        problems.append(f"--json: no valid document ({error})")
-    return problems
-
-
 def wine_loader(binary):
     """Wine's loader for a Windows program: the 64-bit one for a 64-bit program, as it runs on
     machines that cannot run 32-bit code, where the usual `wine` fails."""
@@ -447,8 +403,7 @@ def wine_loader(binary):
 
 
 def combined_problems(document):
-    """What is wrong with one model's single run with --explain and --json at once, where runs
-    cost most (under the sanitizers, under Wine): it ends as a run may, with a valid document that
+    """What is wrong with a run with --json: it ends as a run may, with a valid document that
     agrees with its exit status."""
     problems = problems_of(document, None, None)
     out, _, code = document
@@ -463,9 +418,8 @@ def combined_problems(document):
 
 
 def start_wine(loader):
-    """A Wine server, and the programs Wine starts with it, that outlive each run by a minute:
-    started by a run, they would hold that run's output pipes open until they end. A machine
-    that cannot run 32-bit code ends the run here, in words, not in a failure per case."""
+    """A Wine server, and Wine's own programs, that outlive each run (started by a run, they would
+    hold its output pipes open); a machine that cannot run 32-bit code ends the run here."""
     quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "check": False}
     subprocess.run(["wineserver", "-p60"], stderr=subprocess.DEVNULL, **quiet)
     started = subprocess.run(loader + ["cmd", "/c", "exit"], env=environment({}, True), timeout=300,
@@ -475,7 +429,7 @@ def start_wine(loader):
 
 
 def run_corpus(binary, corpus, flags):
-    """Every model of the corpus, plain, with --explain and with --json."""
+    """Every model of the corpus, once, with --explain and --json."""
     if not os.path.isfile(os.path.join(corpus, "manifest.tsv")):
         print(f"no corpus at {corpus}")
         return 1 if "--required" in flags else 77
@@ -483,16 +437,11 @@ def run_corpus(binary, corpus, flags):
     if prefix:
         start_wine(prefix)
 
-    once = "--once" in flags
-
     def one(arguments):
-        runs = []
-        for options in ([["--explain", "--json"]] if once else [[], ["--explain"], ["--json"]]):
-            runs.append((run_as_windows if prefix else run_piped)(
-                prefix + [binary] + arguments + options, environment({}, bool(prefix)), None))
-        if once:
-            return arguments, combined_problems(runs[0])
-        return arguments, corpus_problems(*runs, not any(u in arguments[0] for u in UNSTABLE))
+        run = (run_as_windows if prefix else run_piped)(
+            prefix + [binary] + arguments + ["--explain", "--json"], environment({}, bool(prefix)),
+            None)
+        return arguments, combined_problems(run)
 
     runs = corpus_runs(corpus)
     failed = 0
@@ -505,58 +454,35 @@ def run_corpus(binary, corpus, flags):
     return 1 if failed else 0
 
 
-OUTCOMES = ["matches", "differs", "shape differs", "fails to load or run", "data not taken"]
-SHORT = dict(zip(OUTCOMES, ["match", "differs", "shape", "fails", "untaken"]))
-
-
 def data_outcome(document):
-    """The outcome of one run with test data, from its JSON document."""
+    """The outcome of one run with test data, from its JSON document, as the tables spell it."""
     if document.get("outcome") == "executable":
-        return "matches"
+        return "match"
     if document.get("outcome") == "computes other outputs":
-        shapes = [c.get("shapes") == "different" or not c.get("computed")
-                  for c in document.get("comparison", [])]
-        return "shape differs" if any(shapes) else "differs"
-    if "data" in document and "inputs" not in document["data"]:
-        return "data not taken"
-    return "fails to load or run"
-
-
-def operator_family(model, test):
-    """The operator a test is about: the model's one operator type, or among several the one the
-    test is named after ("test_softmax_axis_0_expanded": Softmax), or the first."""
-    import onnx
-    types = []
-    for node in onnx.load(model, load_external_data=False).graph.node:
-        if node.op_type not in types:
-            types.append(node.op_type)
-    if not types:
-        return "(none)"
-    name = test[len("test_"):].replace("_", "").lower()
-    named = [t for t in types if name.startswith(t.lower())]
-    return max(named, key=len) if named else types[0]
+        return "shape" if any(c.get("shapes") == "different" or not c.get("computed")
+                              for c in document.get("comparison", [])) else "differs"
+    return "untaken" if "data" in document and "inputs" not in document["data"] else "fails"
 
 
 def read_expected(path):
-    """{test or "prefix*": (outcomes "a|b", comment)} of lines "OUTCOME GROUP: TESTS # COMMENT"."""
+    """{test or "prefix*": outcomes "a|b"} of lines "OUTCOME GROUP: TESTS # COMMENT"."""
     entries = {}
     with open(path, encoding="utf-8") as f:
         for line in f:
-            line, _, comment = line.partition("#")
-            head, _, names = line.partition(":")
+            head, _, names = line.partition("#")[0].partition(":")
             outcome, _, group = head.strip().partition(" ")
-            entries.update((f"{group}/test_{n}", (outcome, comment.strip())) for n in names.split())
+            entries.update((f"{group}/test_{n}", outcome) for n in names.split())
     return entries
 
 
 def expected_of(entries, name):
     """A test's entry, or the longest prefix it begins with; a test named nowhere matches."""
     keys = [k for k in entries if k == name or k.endswith("*") and name.startswith(k[:-1])]
-    return entries[max(keys, key=len)] if keys else ("match", "")
+    return entries[max(keys, key=len)] if keys else "match"
 
 
-def run_data(binary, test_data, table, version, flags):
-    """Every test with a data set, with --data and --json; the outcomes by family to `table`."""
+def run_data(binary, test_data, version, flags):
+    """Every test with a data set, with --data and --json, held to the expected outcomes."""
     tests = sorted(
         (group, test) for group in (os.listdir(test_data) if os.path.isdir(test_data) else [])
         for test in os.listdir(os.path.join(test_data, group))
@@ -574,48 +500,27 @@ def run_data(binary, test_data, table, version, flags):
             prefix + [binary, os.path.join(folder, "model.onnx"), "--data",
                       os.path.join(folder, "test_data_set_0"), "--json"],
             environment({}, bool(prefix)), None)
-        problems = combined_problems((out, err, code))
         try:
             outcome = data_outcome(json.loads(out))
         except (ValueError, AttributeError):
-            outcome = "fails to load or run"
-        return group_test, operator_family(os.path.join(folder, "model.onnx"), group_test[1]), \
-            outcome, problems
+            outcome = "fails"
+        return "/".join(group_test), outcome, combined_problems((out, err, code))
 
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), f"data-outcomes-{version}.txt")
     entries = read_expected(path) if os.path.isfile(path) else None
     if entries is None:
         print(f"no expected outcomes for OpenCV {version} ({path}): not compared")
-    families, other = {}, []
     failed = changed = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-        for (group, test), family, outcome, problems in pool.map(one, tests):
+        for name, got, problems in pool.map(one, tests):
             if problems:
                 failed += 1
-                print(f"FAIL {group}/{test}: " + "; ".join(problems))
-            name, got = f"{group}/{test}", SHORT[outcome]
+                print(f"FAIL {name}: " + "; ".join(problems))
             expected = expected_of(entries or {}, name)
-            if entries is not None and got not in expected[0].split("|"):
+            if entries is not None and got not in expected.split("|"):
                 changed += 1
-                print(f"CHANGED {name}: expected {expected[0]}, got {got}")
-            families.setdefault(family, dict.fromkeys(OUTCOMES, 0))[outcome] += 1
-            if outcome in ("differs", "shape differs"):
-                other.append(f"{group}/{test} ({outcome})")
-    rows = ["| family | tests | " + " | ".join(OUTCOMES) + " |",
-            "| --- | ---: |" + " ---: |" * len(OUTCOMES)]
-    totals = dict.fromkeys(OUTCOMES, 0)
-    for family in sorted(families, key=str.lower):
-        counts = families[family]
-        for outcome in OUTCOMES:
-            totals[outcome] += counts[outcome]
-        rows.append(f"| {family} | {sum(counts.values())} | " +
-                    " | ".join(str(counts[o] or "") for o in OUTCOMES) + " |")
-    rows.append(f"| all | {len(tests)} | " + " | ".join(str(totals[o]) for o in OUTCOMES) + " |")
-    with open(table, "w", encoding="utf-8") as f:
-        f.write("\n".join(rows) + "\n\nTests that compute other outputs:\n\n" +
-                "".join(f"- {test}\n" for test in other))
-    print("\n".join(rows[-1:]) + f"\n{len(tests) - failed} passed, {failed} failed, {changed} "
-          f"changed outcome; table: {table}")
+                print(f"CHANGED {name}: expected {expected}, got {got}")
+    print(f"{len(tests) - failed} passed, {failed} failed, {changed} changed outcome")
     bits32 = prefix == ["wine"]  # wine_loader's choice for a 32-bit program
     if changed:
         print("a 32-bit program, which cannot be calibrated here: not held to them" if bits32 else
@@ -643,7 +548,7 @@ def main():
     if mode == "corpus":
         return run_corpus(binary, rest[0], rest[1:])
     if mode == "data":
-        return run_data(binary, rest[0], rest[1], rest[2], rest[3:])
+        return run_data(binary, rest[0], rest[1], rest[2:])
     sys.exit(__doc__)
 
 
