@@ -84,8 +84,9 @@ def parse(setup):
             while "=" in words[0]:
                 name, _, value = words.pop(0).partition("=")
                 case["env"][name] = value
-            if words.pop(0) != "Verasko":
-                sys.exit(f"{path}:{number}: a case runs Verasko")
+            case["program"] = words.pop(0)
+            if case["program"] not in ("Verasko", "Verasko-worker"):
+                sys.exit(f"{path}:{number}: a case runs Verasko or Verasko-worker")
             if not set(re.findall(r"\[([^\]]+)\]", heading)) <= conditions_met:
                 continue
             if "{corpus}" in command and "{corpus}" not in argument_texts:
@@ -111,7 +112,7 @@ def expand(text, names):
 
 def expected_text(written, texts, argument_texts):
     """The expected output: $path is the model path as typed and $model its file name; a JSON
-    document stands in place of the text, the text's opening empty line included."""
+    document, or nothing, stands in place of the text, the text's opening empty line included."""
     arguments = texts["$arguments"]
     valued = ("--time-limit", "--data", "--tolerance", "--benchmark")
     paths = [a for i, a in enumerate(arguments) if a not in ("--explain", "--json") + valued
@@ -121,7 +122,8 @@ def expected_text(written, texts, argument_texts):
                      {"{" + k + "}": v for k, v in texts.items() if not k.startswith("$")})
     written = written.replace("|", "\n").replace("\\t", "\t").replace("\\s", " ")
     written = expand(written, argument_texts).replace("$model", re.split(r"[/\\]", path)[-1])
-    return ("" if written.startswith('{"') else "\n") + written.replace("$path", path)
+    opening = "" if written.startswith('{"') or not written else "\n"
+    return opening + written.replace("$path", path)
 
 
 def matches(got, expected):
@@ -158,7 +160,8 @@ def memory_cgroup(limit):
 def command_of(prefix, binary, case):
     """The command line of a case; None when its memory limit cannot be had here. PAGECACHE=N
     (in MiB) fills the cgroup's page cache with a file of that size first."""
-    command = prefix + [binary] + case["arguments"]
+    program = os.path.join(os.path.dirname(binary), case["program"] + os.path.splitext(binary)[1])
+    command = prefix + [program] + case["arguments"]
     memory = case["env"].pop("MEMORY", None)
     if memory is None:
         return command

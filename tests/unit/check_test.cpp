@@ -1,5 +1,5 @@
-// The parent's own routines: the comparison of outputs, the classification of rejected nodes,
-// printable text and the stage of a failed execution.
+// The parent's own routines: the comparison of outputs, the classification of rejected nodes and
+// the stage of a failed execution.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +7,6 @@
 #include "check/comparison.h"
 #include "check/explanation.h"
 #include "check/model_check.h"
-#include "check/text.h"
 
 namespace {
 
@@ -48,11 +47,6 @@ TEST(ClassifyRejections, OnlyNodesFedByARejectedNodeComeAfterOne) {
   const auto after = Rejection::kAfterRejectedNode;
   EXPECT_EQ(classifyRejections(nodes, rejected),
             (std::vector<Rejection>{own, after, own, own, own, after, after}));
-}
-
-TEST(VisibleText, C1ControlsAreEscapedAndTheRestOfUtf8Stays) {
-  EXPECT_EQ(visibleText("\xc2\x9f\xc2\xa0\x80\xff\x7f"), "\\u009f\xc2\xa0\\x80\xff\\x7f");
-  EXPECT_EQ(visibleText("a\xc4\x80"), "a\xc4\x80");  // a sequence that ends the text
 }
 
 TEST(ExecutionStage, WarnsOnlyWhenTheUserContradictsADeclaredShape) {

@@ -6,7 +6,7 @@
 namespace {
 
 TEST(TakeTolerance, TwoFiniteDecimalsOfZeroOrMore) {
-  std::string texts[] = {"Verasko", "--tolerance", "1e-5,0.5", "m.onnx", "--data", "d"};
+  std::string texts[] = {"Verasko", "--tolerance", "1e-5,0.5e+0", "m.onnx", "--data", "d"};
   std::vector<char*> arguments;
   for (std::string& text : texts) arguments.push_back(&text[0]);
   ToleranceOption tolerance;

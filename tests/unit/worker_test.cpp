@@ -1,21 +1,11 @@
-// The worker's routines on inputs that no generated model reaches: the library's log texts, the
-// memory budget's arithmetic and the timed passes' statistics.
+// The worker's routines on inputs that no generated model reaches: the memory budget's arithmetic
+// and the timed passes' statistics.
 #include <gtest/gtest.h>
 
 #include "check/worker/benchmark.h"
-#include "check/worker/diagnosis.h"
 #include "check/worker/memory_budget.h"
 
 namespace {
-
-TEST(LastLoggedNode, TakesTheLastBracketAndTheLastParenthesisOfTheWholeText) {
-  EXPECT_EQ(lastLoggedNode("[ERROR:0@0.004] global onnx_importer.cpp (1018) handleNode DNN/ONNX: "
-                           "ERROR during processing node with 1 inputs and 1 outputs: "
-                           "[Foo]:(onnx_node!foo_7) from domain='ai.onnx'\n"),
-            "[Foo]:(onnx_node!foo_7)");
-  EXPECT_EQ(lastLoggedNode("a [One]:(x\nb) no bracket here\n"), "[One]:(x\nb)");
-  EXPECT_EQ(lastLoggedNode("x [)"), "[)");
-}
 
 // The worker holds some memory already when its limit is set: the budget comes on top of it.
 TEST(MemoryBudget, TheAddressSpaceLimitLeavesTheBudgetBesideWhatIsHeld) {
