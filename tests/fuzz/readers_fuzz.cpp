@@ -73,18 +73,19 @@ int main(int argc, char** argv) {
   std::mt19937 random(20240607);
   int seeds = 0;
   for (int i = 1; i < argc; ++i) {
-    const bool folder = fs::is_directory(argv[i]);
     std::vector<fs::path> files{argv[i]};
+    const bool folder = fs::is_directory(argv[i]);
     if (folder) files.assign(fs::directory_iterator(argv[i]), {});
     for (const fs::path& file : files) {
-      std::error_code error;
-      if (!fs::is_regular_file(file, error) || (folder && fs::file_size(file) > (1 << 20)))
-        continue;
+      if (std::error_code error; !fs::is_regular_file(file, error)) continue;
+      // A folder's large models (tens of MiB of names) would take minutes and find nothing more.
+      if (folder && fs::file_size(file) > (1 << 20)) continue;
       std::ifstream in(file, std::ios::binary);
       const std::string sample{std::istreambuf_iterator<char>(in), {}};
       ++seeds;
+      const std::string extension = file.extension().string();
       for (int n = 0; n <= kMutationsPerSeed; ++n) {
-        checkBytes(n == 0 ? sample : mutate(sample, random), file.extension().string());
+        checkBytes(n == 0 ? sample : mutate(sample, random), extension);
       }
     }
   }

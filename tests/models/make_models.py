@@ -4,6 +4,7 @@ argument: models that load and run, that the library rejects or crashes on, and 
 look like models by their names."""
 
 import os
+import pathlib
 import shutil
 import sys
 
@@ -33,6 +34,12 @@ def save(file_name, nodes, inputs, outputs, initializers=(), check=True, opset=1
     if check:
         onnx.checker.check_model(model)
     onnx.save(model, file_name)
+
+
+def rewrite(path, change):
+    """Changes the bytes of a file written before."""
+    path = pathlib.Path(path)
+    path.write_bytes(change(path.read_bytes()))
 
 
 def conv(name, x, w, y, pads=1, kernel=3):
@@ -161,10 +168,7 @@ def hostile():
     # C1 controls in UTF-8 (CSI, NEL), then a lone 0x9b byte and DEL, written over "R@W".
     save("c1_node.onnx", [node("FooBar", ["x"], ["y"], name="n\u009b2J\u0085R@W")],
          [tensor("x", [1, 3])], [tensor("y", [1, 3])], check=False)
-    with open("c1_node.onnx", "rb") as f:
-        data = f.read().replace(b"R@W", b"\x9b\x7fZ")
-    with open("c1_node.onnx", "wb") as f:
-        f.write(data)
+    rewrite("c1_node.onnx", lambda data: data.replace(b"R@W", b"\x9b\x7fZ"))
     save("cast_without_input.onnx", [node("Cast", [], ["y"], to=1)],
          [tensor("x", [1, 3])], [tensor("y", [1, 3])], check=False)
     save("huge_constant.onnx", [node("ConstantOfShape", ["shape"], ["y"])], [],
@@ -336,17 +340,10 @@ def data_sets():
     write("both_formats", {"input_0": x, "output_0": y})
     write("both_formats", {"input_0": x}, npy=True)
     write("truncated", {"input_0": x, "output_0": y})
-    path = os.path.join(data, "truncated", "output_0.pb")
-    with open(path, "rb") as f:
-        whole = f.read()
-    with open(path, "wb") as f:
-        f.write(whole[:-4])
+    rewrite(os.path.join(data, "truncated", "output_0.pb"), lambda whole: whole[:-4])
     write("bad_header", {"input_0": x, "output_0": y}, npy=True)
-    path = os.path.join(data, "bad_header", "input_0.npy")
-    with open(path, "rb") as f:
-        whole = f.read()
-    with open(path, "wb") as f:
-        f.write(whole.replace(b"'descr'", b"'dexcr'", 1))
+    rewrite(os.path.join(data, "bad_header", "input_0.npy"),
+            lambda whole: whole.replace(b"'descr'", b"'dexcr'", 1))
     write("string", {"input_0": np.array([["a", "b", "c"]], dtype=object), "output_0": y})
     write("zero_dimension", {"input_0": np.zeros((1, 0), np.float32), "output_0": y})
     write("empty_output", {"input_0": x, "output_0": np.zeros((1, 0), np.float32)})
